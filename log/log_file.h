@@ -1,0 +1,27 @@
+// The optional log file: each line appended on its own (open, write, flush, close), with the
+// run framed by UTC stamps. Nothing here ever fails the run or reports a failure.
+#pragma once
+
+#include <string>
+
+#include "platform/clock.h"
+
+namespace fwu {
+
+// Longest formatted log line; longer text is cut to it.
+constexpr size_t kMaxLogLine = 16383;
+
+// Formats printf-style and appends the text as one line (CR LF ends, also for "\n" inside it) to
+// the log named on the command line; does nothing when no log is named. Creates the missing
+// directories of the path once when the file cannot be opened for that reason.
+void log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
+
+// "Executed " and the current UTC time.
+void start_stamp();
+// "Completed " and the current UTC time.
+void end_stamp();
+
+// "YYYY/MM/DD hh:mm:ss".
+std::string format_stamp(const platform::UtcTime& time);
+
+}  // namespace fwu

@@ -1,0 +1,133 @@
+#include "log/log_file.h"
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+#include <string>
+
+#include "app/settings.h"
+#include "testing/sim_test.h"
+
+namespace fwu {
+namespace {
+
+class LogFileTest : public testing::SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    sim::clock().utc_base = {2024, 3, 7, 14, 5, 9};
+  }
+};
+
+TEST_F(LogFileTest, NoLogSwitchWritesAndCreatesNothing) {
+  read_command_line("/S");
+  log_line("Running program\n\t %s", "fw.exe /S");
+  start_stamp();
+  end_stamp();
+  EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
+TEST_F(LogFileTest, RunFrameIsWrittenWithCrLfAndUtcStamps) {
+  read_command_line("/vLOGFILE=fw.log");
+  log_line("Running program\n\t %s", "\"fw.exe\"\t/vLOGFILE=fw.log \"q\"");
+  start_stamp();
+  sim::advance_ms(61'000);
+  log_line("Firmware update successful.");
+  end_stamp();
+  log_line("%s", "");
+  EXPECT_EQ(read_file("fw.log"),
+            "Running program\r\n\t \"fw.exe\"\t/vLOGFILE=fw.log \"q\"\r\n"
+            "Executed 2024/03/07 14:05:09\r\n"
+            "Firmware update successful.\r\n"
+            "Completed 2024/03/07 14:06:10\r\n"
+            "\r\n");
+}
+
+TEST_F(LogFileTest, StampsPadEveryField) {
+  EXPECT_EQ(format_stamp({987, 1, 2, 3, 4, 5}), "0987/01/02 03:04:05");
+  EXPECT_EQ(format_stamp({2026, 12, 31, 23, 59, 59}), "2026/12/31 23:59:59");
+}
+
+TEST_F(LogFileTest, SimulatedClockStartsAtUtcNotLocalTime) {
+  const char* previous = getenv("TZ");
+  std::string saved = previous != nullptr ? previous : "";
+  setenv("TZ", "XYZ-9", 1);
+  tzset();
+  std::time_t now = std::time(nullptr);
+  sim::reset();
+  std::tm utc{};
+  gmtime_r(&now, &utc);
+  platform::UtcTime clock = platform::utc_now();
+  if (previous != nullptr) {
+    setenv("TZ", saved.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+  EXPECT_EQ(clock.hour, utc.tm_hour);
+  EXPECT_EQ(clock.day, utc.tm_mday);
+}
+
+TEST_F(LogFileTest, MissingDirectoriesAreCreatedFromTheSecondCharacterOn) {
+  read_command_line("/vLOGFILE=C:\\a\\b\\fw.log");
+  log_line("one");
+  EXPECT_EQ(read_file("C:\\a\\b\\fw.log"), "one\r\n");
+  EXPECT_EQ(sim::files().directory_attempts,
+            (std::vector<std::string>{"C:", "C:\\a", "C:\\a\\b"}));
+  log_line("two");
+  EXPECT_EQ(sim::files().directory_attempts.size(), 3u) << "created again for an existing file";
+
+  // A leading backslash is never taken as a directory of its own.
+  testing::SimTest::TearDown();
+  testing::SimTest::SetUp();
+  read_command_line("/vLOGFILE=\\x\\y\\fw.log");
+  log_line("three");
+  EXPECT_EQ(read_file("x/y/fw.log"), "three\r\n");
+  EXPECT_EQ(sim::files().directory_attempts, (std::vector<std::string>{"\\x", "\\x\\y"}));
+}
+
+TEST_F(LogFileTest, RelativePathIsInTheCurrentDirectoryAndRunsAppend) {
+  read_command_line("/vLOGFILE=fw.log");
+  log_line("first run");
+  log_line("%s", "");
+  log_line("second run");
+  EXPECT_EQ(read_file("fw.log"), "first run\r\n\r\nsecond run\r\n");
+}
+
+TEST_F(LogFileTest, FileHeldByAnotherProcessLosesTheLineOnly) {
+  read_command_line("/vLOGFILE=fw.log");
+  log_line("before");
+  int fd = ::open("fw.log", O_RDONLY);
+  ASSERT_GE(fd, 0);
+  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  log_line("lost");
+  ::flock(fd, LOCK_UN);
+  ::close(fd);
+  log_line("after");
+  EXPECT_EQ(read_file("fw.log"), "before\r\nafter\r\n");
+}
+
+TEST_F(LogFileTest, UnwritablePathIsSilent) {
+  ASSERT_TRUE(std::filesystem::create_directory("blocker"));
+  read_command_line("/vLOGFILE=blocker");
+  log_line("nowhere");
+  EXPECT_TRUE(std::filesystem::is_directory("blocker"));
+}
+
+TEST_F(LogFileTest, OverLongLineIsCutToTheBuffer) {
+  read_command_line("/vLOGFILE=fw.log");
+  std::string long_text(kMaxLogLine + 500, 'x');
+  log_line("Running program\n\t %s", long_text.c_str());
+  std::string expected = "Running program\r\n\t " + std::string(kMaxLogLine - 18, 'x') + "\r\n";
+  EXPECT_EQ(read_file("fw.log"), expected);
+}
+
+TEST_F(LogFileTest, TextIsNotReadAsAFormatTwice) {
+  read_command_line("/vLOGFILE=fw.log");
+  log_line("Running program\n\t %s", "fw.exe %s %n %d");
+  EXPECT_EQ(read_file("fw.log"), "Running program\r\n\t fw.exe %s %n %d\r\n");
+}
+
+}  // namespace
+}  // namespace fwu

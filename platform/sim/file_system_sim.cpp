@@ -1,0 +1,128 @@
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <new>
+#include <string>
+#include <utility>
+
+#include "platform/file_system.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
+
+namespace sim {
+
+namespace {
+Files g_files;
+}
+
+Files& files() { return g_files; }
+
+void reset_files() { g_files = Files{}; }
+
+std::string host_path(const char* path) {
+  // The simulated machine's root directory is the current one.
+  std::string result = path[0] == '\\' || path[0] == '/' ? "." : "";
+  for (const char* p = path; *p != '\0'; ++p) result += *p == '\\' ? '/' : *p;
+  return result;
+}
+
+}  // namespace sim
+
+struct platform::AppendFile::Impl {
+  int fd = -1;
+};
+
+namespace platform {
+
+// Linux has no redirection to switch off.
+FsRedirection disable_fs_redirection() { return {}; }
+
+void revert_fs_redirection(const FsRedirection&) {}
+
+bool create_directory(const char* path) {
+  sim::files().directory_attempts.push_back(path);
+  return ::mkdir(sim::host_path(path).c_str(), 0755) == 0;
+}
+
+AppendFile::AppendFile(AppendFile&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
+
+AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
+  if (this != &other) {
+    close();
+    impl_ = std::exchange(other.impl_, nullptr);
+  }
+  return *this;
+}
+
+AppendFile::~AppendFile() { close(); }
+
+void AppendFile::close() {
+  if (impl_ == nullptr) return;
+  ::close(impl_->fd);
+  delete impl_;
+  impl_ = nullptr;
+}
+
+AppendFile AppendFile::open(const char* path, AppendOpen* result) {
+  int fd = ::open(sim::host_path(path).c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    *result = errno == ENOENT ? AppendOpen::kMissingDirectory : AppendOpen::kFailed;
+    return AppendFile();
+  }
+  // Stands for the Windows "no sharing" open: a file that another opener holds is refused.
+  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+    ::close(fd);
+    *result = AppendOpen::kFailed;
+    return AppendFile();
+  }
+  *result = AppendOpen::kOpened;
+  return AppendFile(new Impl{fd});
+}
+
+bool AppendFile::write_line(const char* text) {
+  if (impl_ == nullptr) return false;
+  // Text mode on Windows writes every line feed as CR LF; the bytes must match.
+  std::string bytes;
+  for (const char* p = text; *p != '\0'; ++p) {
+    if (*p == '\n') bytes += '\r';
+    bytes += *p;
+  }
+  bytes += "\r\n";
+  size_t done = 0;
+  while (done < bytes.size()) {
+    ssize_t n = ::write(impl_->fd, bytes.data() + done, bytes.size() - done);
+    if (n <= 0) return false;
+    done += static_cast<size_t>(n);
+  }
+  return true;
+}
+
+ReadFileResult read_whole_file(const char* name, FileContents* contents) {
+  *contents = FileContents{};
+  int fd = ::open(sim::host_path(name).c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return ReadFileResult::kCannotOpen;
+  struct stat info {};
+  ReadFileResult result = ReadFileResult::kRead;
+  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+    result = ReadFileResult::kReadFailed;
+  } else if (static_cast<unsigned long long>(info.st_size) >= (1ULL << 32)) {
+    result = ReadFileResult::kTooLarge;
+  } else {
+    size_t size = static_cast<size_t>(info.st_size);
+    std::unique_ptr<char[]> data(new (std::nothrow) char[size == 0 ? 1 : size]);
+    if (data == nullptr) {
+      result = ReadFileResult::kNoMemory;
+    } else if (::read(fd, data.get(), size) != static_cast<ssize_t>(size)) {
+      result = ReadFileResult::kReadFailed;
+    } else {
+      *contents = FileContents{std::move(data), size};
+    }
+  }
+  ::close(fd);
+  return result;
+}
+
+}  // namespace platform

@@ -1,0 +1,14 @@
+#include "platform/sim/sim.h"
+
+#include "platform/sim/sim_internal.h"
+
+namespace sim {
+
+void reset() {
+  reset_clock();
+  reset_ui();
+  reset_process();
+  reset_files();
+}
+
+}  // namespace sim

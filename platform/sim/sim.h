@@ -1,0 +1,93 @@
+// The simulated machine: control and record for the tests and the simulator. Every piece of the
+// world lives here, behind the same platform functions that the Windows backend implements.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "platform/clock.h"
+
+namespace sim {
+
+// Puts the whole simulated machine back to its power-on state (every piece below).
+void reset();
+
+// ---- Clock ----------------------------------------------------------------------------------
+
+struct Clock {
+  uint64_t now_ms = 0;          // virtual time since reset; every wait advances it
+  uint64_t waited_ms = 0;       // sum of every wait the program asked for
+  std::vector<uint32_t> waits;  // each wait, in order
+  bool real_time = false;       // when set, waits also really wait
+  platform::UtcTime utc_base;   // the UTC time at virtual time 0
+};
+Clock& clock();
+// Advances virtual time without a wait of the program (the passage of time outside it).
+void advance_ms(uint64_t ms);
+// The UTC time that `base` plus `ms` milliseconds make.
+platform::UtcTime utc_after(const platform::UtcTime& base, uint64_t ms);
+
+// ---- Message boxes ----------------------------------------------------------------------------
+
+constexpr int kIdOk = 1;
+constexpr int kIdYes = 6;
+constexpr int kIdNo = 7;
+
+struct ShownBox {
+  std::u16string caption;
+  std::u16string text;
+  uint32_t style = 0;
+  bool owner_window = false;    // the program never gives one; recorded to prove it
+  int answer = 0;               // what the box returned; 0 for a notice box left open
+  bool notice = false;          // shown by the background notice
+  bool closed_by_stop = false;  // a notice box still open when the notice was stopped
+};
+
+struct Ui {
+  std::vector<ShownBox> boxes;  // every box, in the order it appeared
+  // Answers for Yes/No boxes, taken in order; when none is left, `default_answer`.
+  std::deque<int> answers;
+  int default_answer = kIdNo;
+  bool fail_boxes = false;  // every box fails to show (returns 0)
+  // When set, answers every Yes/No box instead of `answers` (the simulator's terminal).
+  std::function<int(const ShownBox&)> responder;
+  // When set, told of every box as it appears and as it goes away (the simulator prints them).
+  std::function<void(const ShownBox&)> on_box;
+
+  // The background notice: the user dismisses this many of its boxes, one after the other, and
+  // leaves the next one open until the notice is stopped.
+  size_t notice_clicks = 3;
+  bool fail_notice_start = false;
+  int notices_started = 0;
+  int notices_stopped = 0;
+  bool notice_running = false;
+};
+Ui& ui();
+// The boxes shown by the program itself, without the background notice's.
+std::vector<ShownBox> program_boxes();
+
+// ---- Process ----------------------------------------------------------------------------------
+
+struct Process {
+  std::string command_line = "fwupdate.exe";
+  bool wow64 = false;
+};
+Process& process();
+
+// ---- Files ------------------------------------------------------------------------------------
+
+struct Files {
+  std::vector<std::string> directory_attempts;  // every create_directory, as the program named it
+};
+Files& files();
+
+// Turns a Windows path into the host's: every backslash is a directory separator here, so
+// "C:\a\b\fw.log" is the file a/b/fw.log in a directory named "C:" below the current one, and a
+// path that starts with a backslash starts in the current directory, the simulated root.
+std::string host_path(const char* path);
+
+}  // namespace sim

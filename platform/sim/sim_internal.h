@@ -1,0 +1,11 @@
+// How the pieces of the simulated machine are put back to their power-on state.
+#pragma once
+
+namespace sim {
+
+void reset_clock();
+void reset_ui();
+void reset_process();
+void reset_files();
+
+}  // namespace sim

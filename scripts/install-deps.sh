@@ -1,0 +1,24 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, whatever of the build and test tools this machine lacks (Debian 12).
+# Usage: scripts/install-deps.sh [build|test]   (test adds Wine, Xvfb and the fuzzing runtime)
+set -euo pipefail
+
+packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
+if [[ "${1:-build}" == "test" ]]; then
+  packages+=(clang libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
+             srecord python3-intelhex)
+fi
+
+missing=()
+for package in "${packages[@]}"; do
+  dpkg-query -W -f='${Status}' "$package" 2>/dev/null | grep -q "install ok installed" ||
+    missing+=("$package")
+done
+[[ ${#missing[@]} -eq 0 ]] && exit 0
+
+sudo=()
+[[ $(id -u) -ne 0 ]] && sudo=(sudo)
+echo "Installing: ${missing[*]}"
+"${sudo[@]}" apt-get update -q
+DEBIAN_FRONTEND=noninteractive "${sudo[@]}" apt-get install -y -q --no-install-recommends \
+  "${missing[@]}"

@@ -1,0 +1,10 @@
+// Puts every process-wide value of the program back to its start value, as in a new process.
+#pragma once
+
+#include "app/settings.h"
+
+namespace fwu::testing {
+
+inline void reset_process_state() { reset_settings_for_test(); }
+
+}  // namespace fwu::testing
