@@ -10,6 +10,8 @@ UtcTime utc_now() {
   return {time.wYear, time.wMonth, time.wDay, time.wHour, time.wMinute, time.wSecond};
 }
 
-void sleep_ms(uint32_t ms) { Sleep(ms); }
+void sleep_ms(uint32_t ms) {
+  Sleep(ms);
+}
 
 }  // namespace platform

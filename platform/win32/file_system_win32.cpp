@@ -1,5 +1,5 @@
-#include <windows.h>
 #include <share.h>
+#include <windows.h>
 
 #include <cerrno>
 #include <cstdio>
@@ -26,7 +26,9 @@ void revert_fs_redirection(const FsRedirection& state) {
   if (state.disabled) Wow64RevertWow64FsRedirection(state.previous);
 }
 
-bool create_directory(const char* path) { return CreateDirectoryA(path, nullptr) != FALSE; }
+bool create_directory(const char* path) {
+  return CreateDirectoryA(path, nullptr) != FALSE;
+}
 
 AppendFile::AppendFile(AppendFile&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
 
@@ -38,7 +40,9 @@ AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
   return *this;
 }
 
-AppendFile::~AppendFile() { close(); }
+AppendFile::~AppendFile() {
+  close();
+}
 
 void AppendFile::close() {
   if (impl_ == nullptr) return;

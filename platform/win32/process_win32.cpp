@@ -4,7 +4,9 @@
 
 namespace platform {
 
-const char* command_line() { return GetCommandLineA(); }
+const char* command_line() {
+  return GetCommandLineA();
+}
 
 bool is_wow64_process() {
   // Looked up at run time: a system without the function counts as not WOW64.
