@@ -1,9 +1,13 @@
 #!/usr/bin/env bash
-# Checks the Windows program: a PE32+ executable for the graphical subsystem whose import table
-# names only DLLs that Windows always loads from its own directory (no MinGW runtime DLL, nothing
-# that a planted DLL in the program's folder could stand in for).
+# Checks the Windows program without running it: a PE32+ executable for the graphical subsystem
+# whose import table names only DLLs that Windows always loads from its own directory (no MinGW
+# runtime DLL, nothing that a planted DLL in the program's folder could stand in for), and whose
+# resources hold the firmware image, the manifest, the version information and the icon.
 set -uo pipefail
 exe=${1:?usage: check-windows-exe.sh fwupdate.exe}
+root="$(cd "$(dirname "$0")/.." && pwd)"
+# Known DLLs: Windows maps these from its own directory whatever folder the program runs from.
+# Every other DLL is loaded at run time by platform/win32/system_dlls.cpp.
 allowed=" kernel32.dll user32.dll advapi32.dll setupapi.dll msvcrt.dll "
 passed=0
 failed=0
@@ -27,5 +31,44 @@ for dll in $imports; do
   check "import $dll is one Windows always takes from its own directory" \
     grep -q " $dll " <<<"$allowed"
 done
+
+# MinGW's setupapi import library also carries the CM_ functions: linked by mistake, they would
+# reach the configuration manager past the loader in system_dlls.cpp.
+setupapi_functions=$(awk '/DLL Name:/ {dll = tolower($3); next}
+                          dll == "setupapi.dll" && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' \
+                         <<<"$headers")
+echo "setupapi functions:" $setupapi_functions
+for function in $setupapi_functions; do
+  check "setupapi.dll import $function is a SetupDi function" [ "${function#SetupDi}" != "$function" ]
+done
+
+resource() {  # type, name: the raw bytes of one resource
+  wrestool -x --raw --type="$1" --name="$2" "$exe"
+}
+manifest=$(resource 24 1)
+check "manifest asks for administrator rights" \
+  grep -q 'requestedExecutionLevel level="requireAdministrator"' <<<"$manifest"
+check "manifest asks for Common Controls 6" \
+  grep -q 'name="Microsoft.Windows.Common-Controls" version="6.0.0.0"' <<<"$manifest"
+check "manifest declares per-monitor DPI awareness" grep -q '>PerMonitorV2' <<<"$manifest"
+check "manifest names Windows 10 and 11" \
+  grep -q 'supportedOS Id="{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"' <<<"$manifest"
+
+version_value() {  # key, value: the version resource holds this string pair
+  resource 16 1 | python3 -c '
+import re, sys
+key, value = (s.encode("utf-16-le") for s in sys.argv[1:3])
+data = sys.stdin.buffer.read()
+# A string entry is its key, a zero, padding to four bytes, then its value and a zero.
+sys.exit(0 if re.search(re.escape(key) + b"\0\0(\0\0)?" + re.escape(value) + b"\0\0", data) else 1)
+' "$1" "$2"
+}
+check "version resource: product name" version_value ProductName "Talvex FW Update"
+check "version resource: firmware version" version_value FirmwareVersion 17
+check "version resource: file version" version_value FileVersion 1.0.0.0
+check "icon resource" eval 'wrestool -l --type=14 "$exe" | grep -q "type=group_icon"'
+check "RCDATA 104 equals resources/firmware.hex" \
+  cmp -s <(resource 10 104) "$root/resources/firmware.hex"
+
 echo "windows-exe: $passed passed, $failed failed"
 [[ $failed -eq 0 ]]
