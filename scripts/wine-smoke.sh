@@ -5,12 +5,15 @@
 #   - interactive, on a virtual X display: the error box (caption, error icon, text, OK), kept as
 #     a screenshot and closed with the keyboard; exit code 1003 and the log line after the box;
 #   - in both, a hid.dll planted beside the program: the program loads hid.dll at run time, and
-#     must take it from the system directory.
+#     must take it from the system directory;
+#   - backend_probe.exe (built beside the program): the registry calls of the inventory record and
+#     the device walks, on what Wine has.
 # Usage: scripts/wine-smoke.sh [fwupdate.exe]
 # Leaves build/wine-smoke/: error-box.png, the two logs, and the Wine prefix of the run.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 exe=$(realpath "${1:-$root/build/windows/platform/win32/fwupdate.exe}")
+probe=$(dirname "$exe")/backend_probe.exe
 here=$root/scripts/wine-smoke
 out=$root/build/wine-smoke
 
@@ -87,7 +90,7 @@ timeout 60 wineserver -w
 mkdir -p "$drive_c/fwupdate" "$drive_c/tools"
 cp "$exe" "$drive_c/fwupdate/fwupdate.exe"
 cp "$out/load_probe.exe" "$drive_c/fwupdate/"
-cp "$out/box_probe.exe" "$drive_c/tools/"
+cp "$out/box_probe.exe" "$probe" "$drive_c/tools/"
 for dll in "${planted[@]}"; do cp "$out/planted.dll" "$drive_c/fwupdate/$dll"; done
 
 echo "--- planted DLLs: control"
@@ -149,6 +152,18 @@ check "interactive run loads no planted DLL ($(cat "$drive_c/planted.txt" 2>/dev
 cp "$drive_c/fwlogs/box.log" "$out/" 2>/dev/null
 check "interactive run log" python3 "$here/check_log.py" "$drive_c/fwlogs/box.log" \
   "$command_line /vLOGFILE=C:\\fwlogs\\box.log" "$started" "$ended" "$log_text"
+
+echo "--- backend probe"
+status=0
+timeout 60 wine 'C:\tools\backend_probe.exe' 2>&1 | tr -d '\r' || status=$?
+check "backend probe (status $status)" [ "$status" -eq 0 ]
+default_value() {  # key below HKLM, then the REG_SZ text its default value must hold
+  wine reg query "HKLM\\$1" /ve 2>/dev/null | tr -d '\r' | grep -Eq "^ +\(Default\) +REG_SZ +$2\$"
+}
+check "registry: inventory value stored as the two characters given" \
+  default_value 'SOFTWARE\FwuSmoke\Inventory' 17
+check "registry: value stored through the 64-bit view" \
+  default_value 'SOFTWARE\FwuSmoke\View' Touchpad
 
 timeout 60 wineserver -w
 echo "wine-smoke: $passed passed, $failed failed"
