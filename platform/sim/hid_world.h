@@ -18,6 +18,9 @@ struct HidInterface {
   uint16_t product_id = 0;  // for the touchpad: decided each time it appears
   uint16_t version_number = 0;
   std::vector<uint8_t> feature_value_report_ids;  // one entry per feature value capability
+  // The length of its feature reports, ID byte included (0: it has none). A set or get feature
+  // of another length, or with an ID it does not declare, is refused.
+  uint32_t feature_report_length = 0;
   // At most this many capabilities come back from HidP_GetValueCaps, even when more are asked.
   uint32_t value_caps_limit = UINT32_MAX;
   platform::devnode::DevNode node = 0;  // the HID device node it belongs to
@@ -38,6 +41,7 @@ struct HidInterface {
   bool present = false;     // kept up to date from the device tree
   uint32_t appearance = 0;  // counts appearances; a handle of an earlier one is dead
   uint32_t opens = 0;       // successful opens
+  int handles = 0;          // handles of it that the program holds now
 };
 
 struct HidWorld {
