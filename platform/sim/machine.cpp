@@ -112,8 +112,13 @@ void set_up_touchpad(const MachineSetup& setup) {
 }
 
 void set_up_nodes(const MachineSetup& setup) {
+  if (setup.device == DeviceStart::kNone) {
+    for (Node& each : device_tree().nodes) {
+      bool below = &each == &node(g_touchpad_transport) || each.parent == g_touchpad_transport;
+      if (below) each.present = false;
+    }
+  }
   Node& transport = node(g_touchpad_transport);
-  transport.present = setup.device != DeviceStart::kNone;
   transport.has_problem = setup.device == DeviceStart::kAfterRepair;
   if (setup.restart_fails) {
     transport.problem_after_enable = true;
