@@ -10,6 +10,7 @@ void reset() {
   reset_process();
   reset_files();
   reset_devices();
+  reset_registry();
 }
 
 }  // namespace sim
