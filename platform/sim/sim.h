@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -89,5 +90,13 @@ Files& files();
 // "C:\a\b\fw.log" is the file a/b/fw.log in a directory named "C:" below the current one, and a
 // path that starts with a backslash starts in the current directory, the simulated root.
 std::string host_path(const char* path);
+
+// ---- Resources --------------------------------------------------------------------------------
+
+// Replaces the program's firmware image resource (RCDATA 104) until the next reset; an empty text
+// makes the resource missing. After reset the resource is the shipped resources/firmware.hex.
+void set_firmware_resource(std::string text);
+// The shipped image, whatever replacement stands.
+std::span<const char> embedded_firmware_resource();
 
 }  // namespace sim

@@ -7,5 +7,6 @@ void reset_clock();
 void reset_ui();
 void reset_process();
 void reset_files();
+void reset_resource();
 
 }  // namespace sim
