@@ -1,6 +1,7 @@
 #include "image/firmware_image.h"
 
 #include <cstring>
+#include <utility>
 
 #include "image/hex_reader.h"
 
@@ -8,7 +9,7 @@ namespace fwu {
 
 ImageRegions::ImageRegions(size_t capacity)
     // Default-initialised: pages of a large image that are never written are never touched.
-    : bytes_(new uint8_t[capacity == 0 ? 1 : capacity]), capacity_(capacity) {}
+    : bytes_(new uint8_t[capacity == 0 ? 1 : capacity]) {}
 
 void ImageRegions::add(uint32_t address, std::span<const uint8_t> data) {
   bool joins = false;
@@ -28,12 +29,15 @@ std::span<const uint8_t> ImageRegions::bytes(size_t index) const {
 }
 
 FirmwareImage::FirmwareImage(const char* text, size_t length)
-    : text_(new char[length == 0 ? 1 : length]),
-      length_(length),
-      // Every data byte takes two hex digits of the text, so half its length bounds the image.
-      regions_(length / 2) {
+    : FirmwareImage(std::unique_ptr<char[]>(new char[length == 0 ? 1 : length]), length) {
   if (length != 0) std::memcpy(text_.get(), text, length);
 }
+
+FirmwareImage::FirmwareImage(std::unique_ptr<char[]> text, size_t length)
+    : text_(std::move(text)),
+      length_(length),
+      // Every data byte takes two hex digits of the text, so half its length bounds the image.
+      regions_(length / 2) {}
 
 int FirmwareImage::parse() {
   if (parsed_) return result_;

@@ -46,7 +46,6 @@ class ImageRegions {
   // Regions lie back to back in bytes_, in list order: region i ends where region i + 1 starts
   // (the last one at size_), because only the last region ever grows.
   std::unique_ptr<uint8_t[]> bytes_;
-  size_t capacity_ = 0;
   size_t size_ = 0;
   std::vector<Start> starts_;
 };
@@ -56,6 +55,8 @@ class FirmwareImage {
  public:
   // Copies exactly `length` bytes of `text`; no terminating zero is needed or looked for.
   FirmwareImage(const char* text, size_t length);
+  // Takes over a text of `length` bytes instead of copying it (for tools reading large files).
+  FirmwareImage(std::unique_ptr<char[]> text, size_t length);
   FirmwareImage(FirmwareImage&&) = default;
   FirmwareImage& operator=(FirmwareImage&&) = default;
 

@@ -12,6 +12,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 
 #include "image/firmware_image.h"
 #include "tools/flat_image.h"
@@ -52,7 +53,7 @@ std::optional<fwu::FirmwareImage> read_image(const char* path) {
       std::fread(text.get(), 1, static_cast<size_t>(size), file) == static_cast<size_t>(size);
   std::fclose(file);
   if (!read) return std::nullopt;
-  return fwu::FirmwareImage(text.get(), static_cast<size_t>(size));
+  return fwu::FirmwareImage(std::move(text), static_cast<size_t>(size));
 }
 
 void print_regions(const fwu::FirmwareImage& image) {
