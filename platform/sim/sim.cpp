@@ -9,6 +9,7 @@ void reset() {
   reset_ui();
   reset_process();
   reset_files();
+  reset_registry();
   reset_resource();
 }
 

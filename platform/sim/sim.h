@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <deque>
 #include <functional>
+#include <map>
+#include <set>
 #include <span>
 #include <string>
 #include <vector>
@@ -90,6 +92,35 @@ Files& files();
 // "C:\a\b\fw.log" is the file a/b/fw.log in a directory named "C:" below the current one, and a
 // path that starts with a backslash starts in the current directory, the simulated root.
 std::string host_path(const char* path);
+
+// ---- Registry ---------------------------------------------------------------------------------
+
+constexpr uint32_t kRegSz = 1;
+
+struct RegistryKeyRecord {
+  std::string path;  // below the local-machine root, as first created
+  bool has_default_value = false;
+  uint32_t default_type = 0;
+  std::string default_data = {};  // the bytes as set, terminating zero included when it was given
+};
+
+// The local-machine root. Paths compare without regard to case, as the registry does.
+struct Registry {
+  std::map<std::string, RegistryKeyRecord> keys;  // by lower-cased path
+  std::set<std::string> fail_create;              // lower-cased paths whose create fails
+  std::set<std::string> fail_set;                 // lower-cased paths whose value set fails
+  std::vector<uint32_t> rights_requested;         // the rights of every create, in order
+  int open_keys = 0;
+};
+Registry& registry();
+// The key at `path` (any letter case), or nullptr.
+const RegistryKeyRecord* find_key(const std::string& path);
+// The default value as a registry reader sees a string: up to its first zero.
+std::string default_string(const RegistryKeyRecord& key);
+// The store as the registry editor exports it: UTF-16LE with a byte-order mark, CR LF ends.
+std::string export_registry();
+// Loads a store that export_registry wrote. False when the text is not such an export.
+bool import_registry(const std::string& exported);
 
 // ---- Resources --------------------------------------------------------------------------------
 

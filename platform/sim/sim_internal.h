@@ -7,6 +7,7 @@ void reset_clock();
 void reset_ui();
 void reset_process();
 void reset_files();
+void reset_registry();
 void reset_resource();
 
 }  // namespace sim

@@ -1,0 +1,91 @@
+#include "log/inventory.h"
+
+#include <string>
+#include <string_view>
+
+#include "log/log_file.h"
+#include "platform/file_system.h"
+#include "platform/process.h"
+#include "platform/registry.h"
+
+namespace fwu {
+
+namespace {
+
+constexpr size_t kRootPrefixLength = 19;  // "HKEY_LOCAL_MACHINE\" or any 19 characters
+
+// The text of one element: from behind its opening tag (one leading quote skipped) up to its
+// closing tag, searched from `from`; `end` is where the text ends before a dropped quote.
+struct Element {
+  bool found = false;
+  std::string_view text;
+  size_t end = 0;  // the position after the element's text
+};
+
+Element find_element(std::string_view file, size_t from, std::string_view open,
+                     std::string_view close, bool drop_trailing_quote) {
+  size_t start = file.find(open, from);
+  if (start == std::string_view::npos) return {};
+  start += open.size();
+  if (start < file.size() && file[start] == '"') ++start;
+  size_t end = file.find(close, start);
+  if (end == std::string_view::npos) return {};
+  if (drop_trailing_quote && end > start && file[end - 1] == '"') --end;
+  return {true, file.substr(start, end - start), end};
+}
+
+// Creates or opens the key a full registry path names, skipping its root prefix. A path with
+// nothing behind the prefix names no key below the root: nothing is created for it.
+platform::RegistryKey open_key(std::string_view full_path, uint32_t rights) {
+  if (full_path.size() <= kRootPrefixLength) return {};
+  std::string path(full_path.substr(kRootPrefixLength));
+  return platform::RegistryKey::create(path.c_str(), rights);
+}
+
+// Stored with its terminating zero: a string value's size includes it, and readers that trust
+// the size would otherwise get an unterminated string.
+void set_value(platform::RegistryKey& key, std::string_view value) {
+  std::string text(value);
+  if (!key.set_default_value(text.c_str(), static_cast<uint32_t>(text.size() + 1))) {
+    log_line("Registry key inventory failed.");
+  }
+}
+
+void write_from(std::string_view file) {
+  size_t anchor = file.find("<registrykey componentID=");
+  if (anchor == std::string_view::npos) return;
+  Element name = find_element(file, anchor, "<name>", "</name>", true);
+  if (!name.found) return;
+
+  uint32_t rights = platform::kKeySetValue;
+  if (platform::is_wow64_process()) rights |= platform::kKeyWow64View64;
+
+  size_t display_from = name.end;
+  platform::RegistryKey key = open_key(name.text, rights);
+  if (key.is_open()) {
+    Element value = find_element(file, name.end, "<value>", "</value>", true);
+    if (!value.found) return;
+    set_value(key, value.text);
+    key = platform::RegistryKey();
+    display_from = value.end;
+  }
+
+  Element display_name = find_element(file, display_from, "<displayName>", "</displayName>", false);
+  if (!display_name.found) return;
+  platform::RegistryKey display_key = open_key(display_name.text, rights);
+  if (!display_key.is_open()) return;
+  Element display_value =
+      find_element(file, display_name.end, "<displayValue>", "</displayValue>", true);
+  if (!display_value.found) return;
+  set_value(display_key, display_value.text);
+}
+
+}  // namespace
+
+void write_inventory_record() {
+  platform::FileContents contents;
+  if (platform::read_whole_file("mup.xml", &contents) != platform::ReadFileResult::kRead) return;
+  write_from(std::string_view(contents.data.get(), contents.size));
+}
+
+}  // namespace fwu
