@@ -11,6 +11,7 @@ void reset() {
   reset_files();
   reset_devices();
   reset_registry();
+  reset_resource();
 }
 
 }  // namespace sim

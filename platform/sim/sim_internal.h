@@ -10,6 +10,7 @@ void reset_ui();
 void reset_process();
 void reset_files();
 void reset_registry();
+void reset_resource();
 void reset_devices();
 
 // Between the HID interfaces and the emulated touchpad behind them. A report reaches the
