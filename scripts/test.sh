@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, and the Windows cross-build with its checks.
+# UndefinedBehaviorSanitizer, the Windows cross-build with its checks, and a bounded fuzzing run
+# of the HEX reader (FWU_FUZZ_SECONDS, 60 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,3 +18,22 @@ echo "=== windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 scripts/check-windows-exe.sh build/windows/platform/win32/fwupdate.exe
+
+seconds=${FWU_FUZZ_SECONDS:-60}
+echo "=== fuzz (hex reader, $seconds s)"
+cmake --preset fuzz >/dev/null
+cmake --build --preset fuzz --target hex_reader_fuzz
+# New inputs and any crash file go to a scratch directory; the committed corpus is only read.
+root=$(pwd)
+scratch=$(mktemp -d)
+mkdir "$scratch/corpus"
+log=build/fuzz/hex_reader_fuzz.log
+if (cd "$scratch" && "$root/build/fuzz/fuzz/hex_reader_fuzz" -max_total_time="$seconds" \
+      -dict="$root/fuzz/hex_reader.dict" corpus "$root/fuzz/corpus/hex_reader") >"$log" 2>&1; then
+  tail -n 1 "$log"
+  rm -rf "$scratch"
+else
+  tail -n 40 "$log"
+  echo "FAILED: hex reader fuzzing (log: $log, inputs and crash: $scratch)"
+  exit 1
+fi

@@ -2,9 +2,13 @@
 #pragma once
 
 #include "app/settings.h"
+#include "image/firmware_image.h"
 
 namespace fwu::testing {
 
-inline void reset_process_state() { reset_settings_for_test(); }
+inline void reset_process_state() {
+  reset_settings_for_test();
+  reset_hex_decoder_for_test();
+}
 
 }  // namespace fwu::testing

@@ -9,7 +9,9 @@ void reset() {
   reset_ui();
   reset_process();
   reset_files();
+  reset_devices();
   reset_registry();
+  reset_resource();
 }
 
 }  // namespace sim

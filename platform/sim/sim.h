@@ -8,6 +8,7 @@
 #include <functional>
 #include <map>
 #include <set>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -120,5 +121,13 @@ std::string default_string(const RegistryKeyRecord& key);
 std::string export_registry();
 // Loads a store that export_registry wrote. False when the text is not such an export.
 bool import_registry(const std::string& exported);
+
+// ---- Resources --------------------------------------------------------------------------------
+
+// Replaces the program's firmware image resource (RCDATA 104) until the next reset; an empty text
+// makes the resource missing. After reset the resource is the shipped resources/firmware.hex.
+void set_firmware_resource(std::string text);
+// The shipped image, whatever replacement stands.
+std::span<const char> embedded_firmware_resource();
 
 }  // namespace sim

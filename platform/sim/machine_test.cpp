@@ -1,0 +1,132 @@
+#include "platform/sim/machine.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/devnode.h"
+#include "platform/sim/device_test_support.h"
+#include "testing/sim_test.h"
+
+namespace sim {
+namespace {
+
+using namespace sim::testing;
+namespace devnode = platform::devnode;
+
+OptionResult parse(std::vector<const char*> args, MachineSetup* setup, int* next = nullptr) {
+  int i = 0;
+  OptionResult result = parse_machine_option(static_cast<int>(args.size()), args.data(), &i, setup);
+  if (next != nullptr) *next = i;
+  return result;
+}
+
+using MachineTest = fwu::testing::SimTest;
+
+TEST_F(MachineTest, ResetGivesTheDefaultMachineBack) {
+  MachineSetup setup;
+  setup.device = DeviceStart::kNone;
+  setup.protocol = 7;
+  setup.failures.push_back({Command::kWrite, 1});
+  set_up_machine(setup);
+  EXPECT_FALSE(open_touchpad().is_valid());
+
+  sim::reset();
+  EXPECT_EQ(touchpad().protocol, 9);
+  EXPECT_EQ(touchpad().firmware_version, 16);
+  EXPECT_EQ(touchpad().mode, Mode::kFirmware);
+  EXPECT_FALSE(touchpad().faults[static_cast<size_t>(Command::kWrite)].forever);
+  EXPECT_EQ(touchpad_product_id(), kFirmwareProductId);
+  EXPECT_EQ(hid_world().interfaces.size(), 6u);
+  EXPECT_EQ(stale_device(), 0u);
+}
+
+TEST_F(MachineTest, DeviceStarts) {
+  MachineSetup setup;
+  setup.device = DeviceStart::kBootloader;
+  set_up_machine(setup);
+  EXPECT_EQ(touchpad_product_id(), kBootloaderProductId);
+  EXPECT_EQ(get16(get(open_touchpad()), 1), 0xC35A);
+
+  setup.device = DeviceStart::kNone;
+  set_up_machine(setup);
+  DevNode found = 0;
+  EXPECT_FALSE(devnode::locate(u"ACPI\\TPD0001\\1", &found));
+  EXPECT_EQ(hid_world().interfaces[1].vendor_id, 0x4D21);
+  EXPECT_TRUE(open_interface(1).is_valid());  // the others are still there
+}
+
+TEST_F(MachineTest, AfterRepairOnlyADisableAndEnableBringsTheTouchpadBack) {
+  MachineSetup setup;
+  setup.device = DeviceStart::kAfterRepair;
+  set_up_machine(setup);
+  DevNode transport = touchpad_transport();
+  EXPECT_FALSE(open_touchpad().is_valid());
+  bool has_problem = false;
+  ASSERT_TRUE(devnode::status(transport, &has_problem));
+  EXPECT_TRUE(has_problem);
+  // Enabling a device that is not disabled does not repair it.
+  EXPECT_TRUE(devnode::enable(transport));
+  EXPECT_FALSE(open_touchpad().is_valid());
+
+  ASSERT_EQ(devnode::disable(transport), devnode::Disable::kDisabled);
+  ASSERT_TRUE(devnode::enable(transport));
+  ASSERT_TRUE(devnode::status(transport, &has_problem));
+  EXPECT_FALSE(has_problem);
+  EXPECT_EQ(touchpad_product_id(), kFirmwareProductId);
+}
+
+TEST_F(MachineTest, BuildingTheMachineIsNotLoggedAsProgramCalls) {
+  set_up_machine(MachineSetup{});
+  EXPECT_TRUE(calls().names.empty());
+}
+
+TEST_F(MachineTest, ParsesMachineOptions) {
+  MachineSetup setup;
+  int next = 0;
+  EXPECT_EQ(parse({"--device", "after-repair", "--x"}, &setup, &next), OptionResult::kTaken);
+  EXPECT_EQ(next, 2);
+  EXPECT_EQ(setup.device, DeviceStart::kAfterRepair);
+  EXPECT_EQ(parse({"--fail", "format-region", "3"}, &setup, &next), OptionResult::kTaken);
+  EXPECT_EQ(next, 3);
+  ASSERT_EQ(setup.failures.size(), 1u);
+  EXPECT_EQ(setup.failures[0].command, Command::kFormatRegion);
+  EXPECT_EQ(setup.failures[0].from_nth, 3u);
+  EXPECT_EQ(parse({"--busy", "write", "2"}, &setup), OptionResult::kTaken);
+  EXPECT_EQ(setup.busy[0].command, Command::kWrite);
+  EXPECT_EQ(parse({"--signature", "0x6C42"}, &setup), OptionResult::kTaken);
+  EXPECT_EQ(setup.firmware_signature, 0x6C42);
+  EXPECT_EQ(parse({"--restart", "fail"}, &setup), OptionResult::kTaken);
+  EXPECT_TRUE(setup.restart_fails);
+  EXPECT_EQ(parse({"--stale", "ok"}, &setup), OptionResult::kTaken);
+  EXPECT_EQ(setup.stale, Stale::kRepaired);
+  EXPECT_EQ(parse({"--big-endian"}, &setup, &next), OptionResult::kTaken);
+  EXPECT_EQ(next, 1);
+  EXPECT_TRUE(setup.big_endian_info);
+
+  EXPECT_EQ(parse({"--fast"}, &setup, &next), OptionResult::kNotMine);
+  EXPECT_EQ(next, 0);
+  EXPECT_EQ(parse({"--protocol", "6"}, &setup), OptionResult::kBad);
+  EXPECT_EQ(parse({"--protocol"}, &setup), OptionResult::kBad);
+  EXPECT_EQ(parse({"--fail", "erase", "1"}, &setup), OptionResult::kBad);
+  EXPECT_EQ(parse({"--fail", "write", "0"}, &setup), OptionResult::kBad);
+  EXPECT_EQ(parse({"--firmware", "70000"}, &setup), OptionResult::kBad);
+  EXPECT_EQ(parse({"--stale", "maybe"}, &setup), OptionResult::kBad);
+}
+
+TEST_F(MachineTest, CommandFaultsFromTheSetupReachTheDevice) {
+  MachineSetup setup;
+  setup.failures.push_back({Command::kReset, 2});
+  setup.busy.push_back({Command::kReset, 1});
+  set_up_machine(setup);
+  platform::hid::Device device = open_touchpad();
+  EXPECT_EQ(status_error(device), kErrorNone);
+  EXPECT_TRUE(send(device, reset_device()));
+  EXPECT_EQ(status_error(device), kErrorBusy);
+  EXPECT_EQ(status_error(device), kErrorNone);
+  EXPECT_FALSE(send(device, reset_device()));
+  EXPECT_FALSE(send(device, reset_device()));
+}
+
+}  // namespace
+}  // namespace sim
