@@ -449,6 +449,14 @@ bool touchpad_get_feature(uint8_t* report, uint32_t length) {
   if (!t.powered || length != kReportLength) return false;
   bool answer = !t.pending_answer.empty();
   if (t.faults[index_of(answer ? Command::kInfo : Command::kStatus)].hit()) return false;
+  if (!t.scripted_answers.empty()) {
+    const std::vector<uint8_t>& scripted = t.scripted_answers.front();
+    std::copy(scripted.begin(), scripted.begin() + std::min<size_t>(scripted.size(), length),
+              report);
+    t.scripted_answers.pop_front();
+    t.pending_answer.clear();
+    return true;
+  }
   if (answer) {
     std::copy(t.pending_answer.begin(), t.pending_answer.end(), report);
     t.pending_answer.clear();

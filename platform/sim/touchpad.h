@@ -64,6 +64,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <deque>
 #include <map>
 #include <vector>
 
@@ -151,6 +152,9 @@ struct Touchpad {
   std::vector<StatusFault> status_faults;
   // Power is cut right after the Nth command received (counting from 1); 0: never.
   uint32_t power_cut_after = 0;
+  // Raw answers (whole reports, ID byte first) that the next gets return instead of the
+  // device's own: for a host test that needs bytes this device would never send.
+  std::deque<std::vector<uint8_t>> scripted_answers;
 
   // ---- State ----
   bool powered = true;
