@@ -78,6 +78,9 @@ ImageFitness image_fitness(const FirmwareImage& image) {
     return ImageFitness::kFirstRegionTooShort;
   }
   if (image.region_count() > kMaxRegions) return ImageFitness::kTooManyRegions;
+  for (size_t i = 0; i < image.region_count(); ++i) {
+    if (image.region_bytes(i).size() % 2 != 0) return ImageFitness::kOddRegion;
+  }
   return ImageFitness::kFit;
 }
 
@@ -91,6 +94,8 @@ const char* describe(ImageFitness fitness) {
       return "first region shorter than 8 bytes";
     case ImageFitness::kTooManyRegions:
       return "more than 255 regions";
+    case ImageFitness::kOddRegion:
+      return "a region of odd length";
   }
   return "unknown";
 }

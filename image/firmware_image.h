@@ -90,6 +90,7 @@ enum class ImageFitness {
   kNoRegion,             // nothing to write
   kFirstRegionTooShort,  // fewer than kMinFirstRegionLength bytes: no second image word
   kTooManyRegions,       // more than kMaxRegions
+  kOddRegion,            // a region of odd length: its checksum would not cover its last byte
 };
 
 // Judges a parsed image (whose parse returned 0).

@@ -198,6 +198,9 @@ TEST_F(FirmwareImageTest, FitnessAndSecondImageWord) {
   EXPECT_EQ(parse(regions + hex_line(0x9000, 0, {})), 0);
   EXPECT_EQ(image_->region_count(), kMaxRegions + 1);
   EXPECT_EQ(image_fitness(*image_), ImageFitness::kTooManyRegions);
+
+  EXPECT_EQ(parse(eight + hex_line(0x0200, 0, {1, 2, 3})), 0);
+  EXPECT_EQ(image_fitness(*image_), ImageFitness::kOddRegion);
 }
 
 }  // namespace

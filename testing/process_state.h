@@ -2,12 +2,16 @@
 #pragma once
 
 #include "app/settings.h"
+#include "app/update.h"
+#include "device/device_connection.h"
 #include "image/firmware_image.h"
 
 namespace fwu::testing {
 
 inline void reset_process_state() {
   reset_settings_for_test();
+  reset_bootloader_mode_for_test();
+  reset_firmware_version_for_test();
   reset_hex_decoder_for_test();
 }
 

@@ -1,0 +1,129 @@
+#include "app/program.h"
+
+#include <fstream>
+#include <string>
+
+#include "log/log_file.h"
+#include "platform/sim/machine.h"
+#include "testing/sim_test.h"
+
+namespace fwu {
+namespace {
+
+const char kMup[] =
+    "<registrykey componentID=\"tp\"><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\X\\Touchpad</name>"
+    "<value>17</value></registrykey>";
+
+class ProgramTest : public testing::SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    sim::clock().utc_base = {2026, 12, 8, 9, 30, 0};
+    sim::ui().default_answer = sim::kIdYes;
+    std::ofstream("mup.xml") << kMup;
+  }
+
+  static int run(const std::string& arguments) {
+    std::string command_line = "\"C:\\Program Files\\fw.exe\" " + arguments;
+    return run_program(arguments, command_line.c_str());
+  }
+
+  static std::string stamp_now() {
+    return format_stamp(sim::utc_after(sim::clock().utc_base, sim::clock().now_ms));
+  }
+
+  static bool inventory_written() { return sim::find_key("SOFTWARE\\X\\Touchpad") != nullptr; }
+
+  // A new process on a new machine.
+  static void start_again() {
+    sim::reset();
+    testing::reset_process_state();
+    sim::ui().default_answer = sim::kIdYes;
+  }
+
+  static void set_up(sim::DeviceStart device) {
+    sim::MachineSetup setup;
+    setup.device = device;
+    sim::set_up_machine(setup);
+  }
+};
+
+TEST_F(ProgramTest, WholeRunLeavesItsFrameInTheLog) {
+  EXPECT_EQ(run("/vLOGFILE=fw.log"), 0);
+  EXPECT_EQ(read_file("fw.log"),
+            "Running program\r\n\t \"C:\\Program Files\\fw.exe\" /vLOGFILE=fw.log\r\n"
+            "Executed 2026/12/08 09:30:00\r\n"
+            "Firmware update successful.\r\n"
+            "Completed " +
+                stamp_now() +
+                "\r\n"
+                "\r\n");
+  EXPECT_GT(sim::clock().now_ms, 3200u);
+  EXPECT_TRUE(inventory_written());
+}
+
+TEST_F(ProgramTest, NoTouchpadAfterTheRepairAttempt) {
+  set_up(sim::DeviceStart::kNone);
+  EXPECT_EQ(run("/vLOGFILE=fw.log"), 1003);
+  std::vector<sim::ShownBox> boxes = sim::program_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text,
+            u"ERROR: No eligible devices have been found!\n\nThe firmware has not been updated.");
+  EXPECT_EQ(boxes[0].style, 0x10u);
+  std::string log = read_file("fw.log");
+  EXPECT_NE(log.find("\r\nERROR: No eligible devices have been found. The firmware has not been "
+                     "updated.\r\nCompleted "),
+            std::string::npos);
+  EXPECT_TRUE(sim::touchpad().received.empty());
+  EXPECT_FALSE(inventory_written());
+  EXPECT_EQ(sim::hid_world().open_handles, 0);
+
+  start_again();
+  set_up(sim::DeviceStart::kNone);
+  EXPECT_EQ(run("/S"), 1003);
+  EXPECT_TRUE(sim::ui().boxes.empty());
+}
+
+TEST_F(ProgramTest, TouchpadThatTheRepairBringsBackIsUpdated) {
+  set_up(sim::DeviceStart::kAfterRepair);
+  EXPECT_EQ(run("/S"), 0);
+  EXPECT_EQ(sim::running_version(), 17);
+  EXPECT_TRUE(inventory_written());
+}
+
+TEST_F(ProgramTest, InventoryOnlyAfterAnUpdate) {
+  sim::MachineSetup setup;
+  setup.restart_fails = true;
+  sim::set_up_machine(setup);
+  EXPECT_EQ(run("/S"), 1);
+  EXPECT_TRUE(inventory_written());
+
+  for (uint16_t version : {17, 18}) {
+    start_again();
+    setup = sim::MachineSetup{};
+    setup.firmware_version = version;
+    sim::set_up_machine(setup);
+    EXPECT_GE(run("/S"), 1004);
+    EXPECT_FALSE(inventory_written());
+  }
+  start_again();
+  sim::ui().answers = {sim::kIdNo};
+  EXPECT_EQ(run(""), 1007);
+  EXPECT_FALSE(inventory_written());
+  start_again();
+  setup = sim::MachineSetup{};
+  setup.failures = {{sim::Command::kFlush, 1}};
+  sim::set_up_machine(setup);
+  EXPECT_EQ(run("/S"), 1001);
+  EXPECT_FALSE(inventory_written());
+}
+
+TEST_F(ProgramTest, NoArgumentsLogsNothing) {
+  EXPECT_EQ(run(""), 0);
+  EXPECT_TRUE(std::filesystem::exists("mup.xml"));
+  std::filesystem::remove("mup.xml");
+  EXPECT_TRUE(std::filesystem::is_empty("."));
+}
+
+}  // namespace
+}  // namespace fwu

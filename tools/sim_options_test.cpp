@@ -1,0 +1,72 @@
+#include "tools/sim_options.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "platform/sim/sim.h"
+
+namespace fwu::tools {
+namespace {
+
+bool parse(std::vector<const char*> args, SimOptions* options, std::string* error = nullptr) {
+  args.insert(args.begin(), "fwupdate-sim");
+  std::string ignored;
+  return parse_sim_options(static_cast<int>(args.size()), args.data(), options,
+                           error != nullptr ? error : &ignored);
+}
+
+TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
+  SimOptions o;
+  ASSERT_TRUE(
+      parse({"--device",     "bootloader",   "--version",  "18",          "--big-endian",
+             "--info-bytes", "26",           "--protocol", "8",           "--erase-delay",
+             "40",           "--write-rate", "12",         "--signature", "0x6C42",
+             "--fail",       "write:3",      "--busy",     "flush",       "--image-never-valid",
+             "--restart",    "fail",         "--stale",    "ok",          "--answer",
+             "yes,no",       "--fast",       "--",         "/S",          "/vLOGFILE=C:\\x.log"},
+            &o));
+  EXPECT_EQ(o.machine.device, sim::DeviceStart::kBootloader);
+  EXPECT_EQ(o.machine.firmware_version, 18);
+  EXPECT_TRUE(o.machine.big_endian_info);
+  EXPECT_EQ(o.machine.info_length, 26u);
+  EXPECT_EQ(o.machine.protocol, 8);
+  EXPECT_EQ(o.machine.erase_delay, 40);
+  EXPECT_EQ(o.machine.write_rate, 12);
+  EXPECT_EQ(o.machine.firmware_signature, 0x6C42);
+  ASSERT_EQ(o.machine.failures.size(), 1u);
+  EXPECT_EQ(o.machine.failures[0].command, sim::Command::kWrite);
+  EXPECT_EQ(o.machine.failures[0].from_nth, 3u);
+  ASSERT_EQ(o.machine.busy.size(), 1u);
+  EXPECT_EQ(o.machine.busy[0].command, sim::Command::kFlush);
+  EXPECT_EQ(o.machine.busy[0].reads, 1u);
+  EXPECT_TRUE(o.machine.image_never_valid);
+  EXPECT_TRUE(o.machine.restart_fails);
+  EXPECT_EQ(o.machine.stale, sim::Stale::kRepaired);
+  EXPECT_EQ(o.answers, (std::vector<int>{sim::kIdYes, sim::kIdNo}));
+  EXPECT_TRUE(o.fast);
+  EXPECT_EQ(o.argument_text, "/S /vLOGFILE=C:\\x.log");
+}
+
+TEST(SimOptionsTest, BadOptionsAreRefused) {
+  for (std::vector<const char*> args : std::vector<std::vector<const char*>>{
+           {"--device", "sideways"},
+           {"--version"},
+           {"--version", "17x"},
+           {"--protocol", "300"},
+           {"--fail", "jump"},
+           {"--busy", "write:0"},
+           {"--answer", "yes,maybe"},
+           {"--restart", "perhaps"},
+           {"--signature", "0xZZ"},
+           {"/S"},
+       }) {
+    SimOptions o;
+    std::string error;
+    EXPECT_FALSE(parse(args, &o, &error)) << args[0];
+    EXPECT_FALSE(error.empty());
+  }
+}
+
+}  // namespace
+}  // namespace fwu::tools
