@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Windows cross-build with its checks, and a bounded fuzzing run
-# of the HEX reader (FWU_FUZZ_SECONDS, 60 by default).
+# UndefinedBehaviorSanitizer, the Windows cross-build with its checks, the Windows program under
+# Wine, and a bounded fuzzing run of the HEX reader (FWU_FUZZ_SECONDS, 60 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -18,6 +18,9 @@ echo "=== windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 scripts/check-windows-exe.sh build/windows/platform/win32/fwupdate.exe
+
+echo "=== wine"
+scripts/wine-smoke.sh build/windows/platform/win32/fwupdate.exe
 
 seconds=${FWU_FUZZ_SECONDS:-60}
 echo "=== fuzz (hex reader, $seconds s)"
