@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows cross-build with its checks, the Windows program under
-# Wine, and a bounded fuzzing run of the HEX reader (FWU_FUZZ_SECONDS, 60 by default).
+# Wine (without a touchpad, then on an emulated one), and a bounded fuzzing run of the HEX reader
+# (FWU_FUZZ_SECONDS, 60 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +22,7 @@ scripts/check-windows-exe.sh build/windows/platform/win32/fwupdate.exe
 
 echo "=== wine"
 scripts/wine-smoke.sh build/windows/platform/win32/fwupdate.exe
+scripts/wine-e2e.sh build/windows/platform/win32/fwupdate.exe build/linux/tools/fwimage
 
 seconds=${FWU_FUZZ_SECONDS:-60}
 echo "=== fuzz (hex reader, $seconds s)"
