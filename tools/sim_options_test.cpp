@@ -68,5 +68,14 @@ TEST(SimOptionsTest, BadOptionsAreRefused) {
   }
 }
 
+TEST(SimOptionsTest, ListOfWaitsIsAskedForByItsOwnSwitch) {
+  SimOptions o;
+  ASSERT_TRUE(parse({"--fast", "--", "/S"}, &o));
+  EXPECT_FALSE(o.list_waits);
+  ASSERT_TRUE(parse({"--list-waits", "--", "/S"}, &o));
+  EXPECT_TRUE(o.list_waits);
+  EXPECT_EQ(o.argument_text, "/S");
+}
+
 }  // namespace
 }  // namespace fwu::tools
