@@ -1,7 +1,5 @@
 #include "platform/sim/machine.h"
 
-#include <cstdlib>
-#include <cstring>
 #include <string>
 #include <utility>
 
@@ -131,83 +129,6 @@ void set_up_nodes(const MachineSetup& setup) {
   }
 }
 
-bool parse_number(const char* text, uint32_t max, uint32_t* value) {
-  char* end = nullptr;
-  unsigned long parsed = std::strtoul(text, &end, 0);
-  if (end == text || *end != '\0' || parsed > max) return false;
-  *value = static_cast<uint32_t>(parsed);
-  return true;
-}
-
-template <typename T>
-bool parse_into(const char* text, uint32_t max, T* field) {
-  uint32_t value = 0;
-  if (!parse_number(text, max, &value)) return false;
-  *field = static_cast<T>(value);
-  return true;
-}
-
-bool parse_device(const std::string& word, DeviceStart* device) {
-  if (word == "normal")
-    *device = DeviceStart::kNormal;
-  else if (word == "bootloader")
-    *device = DeviceStart::kBootloader;
-  else if (word == "none")
-    *device = DeviceStart::kNone;
-  else if (word == "after-repair")
-    *device = DeviceStart::kAfterRepair;
-  else
-    return false;
-  return true;
-}
-
-bool parse_stale(const std::string& word, Stale* stale) {
-  if (word == "none")
-    *stale = Stale::kNone;
-  else if (word == "ok")
-    *stale = Stale::kRepaired;
-  else if (word == "fail")
-    *stale = Stale::kStays;
-  else
-    return false;
-  return true;
-}
-
-// An option with one value: `value` is argv[*i + 1].
-bool parse_valued(const std::string& option, const char* value, MachineSetup* setup) {
-  if (option == "--device") return parse_device(value, &setup->device);
-  if (option == "--firmware") return parse_into(value, 0xFFFF, &setup->firmware_version);
-  if (option == "--new-firmware") return parse_into(value, 0xFFFF, &setup->new_version);
-  if (option == "--info-length") return parse_into(value, 516, &setup->info_length);
-  if (option == "--erase-delay") return parse_into(value, 0xFF, &setup->erase_delay);
-  if (option == "--write-rate") return parse_into(value, 0xFF, &setup->write_rate);
-  if (option == "--signature") return parse_into(value, 0xFFFF, &setup->firmware_signature);
-  if (option == "--protocol") {
-    return parse_into(value, 9, &setup->protocol) && setup->protocol >= 7;
-  }
-  if (option == "--restart") {
-    setup->restart_fails = std::strcmp(value, "fail") == 0;
-    return setup->restart_fails || std::strcmp(value, "ok") == 0;
-  }
-  if (option == "--stale") return parse_stale(value, &setup->stale);
-  return false;
-}
-
-// --fail COMMAND N and --busy COMMAND N.
-bool parse_command_fault(const std::string& option, const char* name, const char* count,
-                         MachineSetup* setup) {
-  Command command = Command::kStatus;
-  uint32_t n = 0;
-  if (!command_from_name(name, &command) || !parse_number(count, 0xFFFFFFFF, &n)) return false;
-  if (option == "--fail") {
-    if (n == 0) return false;
-    setup->failures.push_back({command, n});
-  } else {
-    setup->busy.push_back({command, n});
-  }
-  return true;
-}
-
 }  // namespace
 
 CallLog& calls() {
@@ -238,51 +159,6 @@ DevNode touchpad_transport() {
 
 DevNode stale_device() {
   return g_stale_device;
-}
-
-OptionResult parse_machine_option(int argc, const char* const* argv, int* i, MachineSetup* setup) {
-  std::string option = argv[*i];
-  if (option == "--big-endian" || option == "--image-never-valid") {
-    (option == "--big-endian" ? setup->big_endian_info : setup->image_never_valid) = true;
-    ++*i;
-    return OptionResult::kTaken;
-  }
-  if (option == "--fail" || option == "--busy") {
-    if (*i + 2 >= argc) return OptionResult::kBad;
-    if (!parse_command_fault(option, argv[*i + 1], argv[*i + 2], setup)) {
-      return OptionResult::kBad;
-    }
-    *i += 3;
-    return OptionResult::kTaken;
-  }
-  static const char* const kValued[] = {
-      "--device",      "--firmware",   "--new-firmware", "--info-length", "--protocol",
-      "--erase-delay", "--write-rate", "--signature",    "--restart",     "--stale"};
-  for (const char* valued : kValued) {
-    if (option != valued) continue;
-    if (*i + 1 >= argc || !parse_valued(option, argv[*i + 1], setup)) return OptionResult::kBad;
-    *i += 2;
-    return OptionResult::kTaken;
-  }
-  return OptionResult::kNotMine;
-}
-
-const char* machine_options_usage() {
-  return "  --device normal|bootloader|none|after-repair   the touchpad at the start\n"
-         "  --firmware N          firmware version in the flash (16)\n"
-         "  --new-firmware N      version a newly written image carries (17)\n"
-         "  --big-endian          the device information block is big-endian\n"
-         "  --info-length N       length of the device information block (27)\n"
-         "  --protocol 7|8|9      protocol version (9)\n"
-         "  --erase-delay N       announced erase delay, ms per KiB (50)\n"
-         "  --write-rate N        announced write rate, ms per 1000 bytes (10)\n"
-         "  --signature 0xNNNN    status signature of the firmware (0x5AC3)\n"
-         "  --fail COMMAND N      the Nth HID call of COMMAND and every later one fail\n"
-         "  --busy COMMAND N      from the first COMMAND on, N status reads report busy\n"
-         "  --image-never-valid   validate image never finds the image valid\n"
-         "  --restart ok|fail     whether restarting the touchpad's transport device works\n"
-         "  --stale ok|fail|none  a stale hidi2c device that a restart repairs, or does not\n"
-         "  COMMAND: status info reset invoke format-image format-region write flush validate\n";
 }
 
 }  // namespace sim

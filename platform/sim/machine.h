@@ -73,16 +73,4 @@ void set_up_machine(const MachineSetup& setup);
 DevNode touchpad_transport();
 DevNode stale_device();  // 0 unless the setup asked for one
 
-// Reads one machine option at argv[*i] and its values, moving *i past them:
-//   --device normal|bootloader|none|after-repair   --firmware N   --new-firmware N
-//   --big-endian   --info-length N   --protocol 7|8|9   --erase-delay N   --write-rate N
-//   --signature 0xNNNN   --fail COMMAND N   --busy COMMAND N   --image-never-valid
-//   --restart ok|fail   --stale ok|fail|none
-// COMMAND is one of command_name(). kTaken when it was a machine option, kNotMine when argv[*i]
-// is none (nothing moved), kBad when it is one with a missing or bad value.
-enum class OptionResult { kTaken, kNotMine, kBad };
-OptionResult parse_machine_option(int argc, const char* const* argv, int* i, MachineSetup* setup);
-// The usage lines of the machine options, for a tool's help text.
-const char* machine_options_usage();
-
 }  // namespace sim

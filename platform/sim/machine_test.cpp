@@ -14,13 +14,6 @@ namespace {
 using namespace sim::testing;
 namespace devnode = platform::devnode;
 
-OptionResult parse(std::vector<const char*> args, MachineSetup* setup, int* next = nullptr) {
-  int i = 0;
-  OptionResult result = parse_machine_option(static_cast<int>(args.size()), args.data(), &i, setup);
-  if (next != nullptr) *next = i;
-  return result;
-}
-
 using MachineTest = fwu::testing::SimTest;
 
 TEST_F(MachineTest, ResetGivesTheDefaultMachineBack) {
@@ -79,39 +72,6 @@ TEST_F(MachineTest, AfterRepairOnlyADisableAndEnableBringsTheTouchpadBack) {
 TEST_F(MachineTest, BuildingTheMachineIsNotLoggedAsProgramCalls) {
   set_up_machine(MachineSetup{});
   EXPECT_TRUE(calls().names.empty());
-}
-
-TEST_F(MachineTest, ParsesMachineOptions) {
-  MachineSetup setup;
-  int next = 0;
-  EXPECT_EQ(parse({"--device", "after-repair", "--x"}, &setup, &next), OptionResult::kTaken);
-  EXPECT_EQ(next, 2);
-  EXPECT_EQ(setup.device, DeviceStart::kAfterRepair);
-  EXPECT_EQ(parse({"--fail", "format-region", "3"}, &setup, &next), OptionResult::kTaken);
-  EXPECT_EQ(next, 3);
-  ASSERT_EQ(setup.failures.size(), 1u);
-  EXPECT_EQ(setup.failures[0].command, Command::kFormatRegion);
-  EXPECT_EQ(setup.failures[0].from_nth, 3u);
-  EXPECT_EQ(parse({"--busy", "write", "2"}, &setup), OptionResult::kTaken);
-  EXPECT_EQ(setup.busy[0].command, Command::kWrite);
-  EXPECT_EQ(parse({"--signature", "0x6C42"}, &setup), OptionResult::kTaken);
-  EXPECT_EQ(setup.firmware_signature, 0x6C42);
-  EXPECT_EQ(parse({"--restart", "fail"}, &setup), OptionResult::kTaken);
-  EXPECT_TRUE(setup.restart_fails);
-  EXPECT_EQ(parse({"--stale", "ok"}, &setup), OptionResult::kTaken);
-  EXPECT_EQ(setup.stale, Stale::kRepaired);
-  EXPECT_EQ(parse({"--big-endian"}, &setup, &next), OptionResult::kTaken);
-  EXPECT_EQ(next, 1);
-  EXPECT_TRUE(setup.big_endian_info);
-
-  EXPECT_EQ(parse({"--fast"}, &setup, &next), OptionResult::kNotMine);
-  EXPECT_EQ(next, 0);
-  EXPECT_EQ(parse({"--protocol", "6"}, &setup), OptionResult::kBad);
-  EXPECT_EQ(parse({"--protocol"}, &setup), OptionResult::kBad);
-  EXPECT_EQ(parse({"--fail", "erase", "1"}, &setup), OptionResult::kBad);
-  EXPECT_EQ(parse({"--fail", "write", "0"}, &setup), OptionResult::kBad);
-  EXPECT_EQ(parse({"--firmware", "70000"}, &setup), OptionResult::kBad);
-  EXPECT_EQ(parse({"--stale", "maybe"}, &setup), OptionResult::kBad);
 }
 
 TEST_F(MachineTest, CommandFaultsFromTheSetupReachTheDevice) {
