@@ -53,7 +53,15 @@ void sleep_ms(uint32_t ms) {
   clock.waits.push_back(ms);
   clock.waited_ms += ms;
   clock.now_ms += ms;
+  if (clock.fine_timer_holders == 0) ++clock.coarse_waits;
   if (clock.real_time) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace platform
+
+platform::FineTimer::FineTimer() : active_(true) {
+  ++sim::clock().fine_timer_holders;
+  ++sim::clock().fine_timer_grants;
+}
+
+platform::FineTimer::~FineTimer() { --sim::clock().fine_timer_holders; }
