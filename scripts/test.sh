@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Windows cross-build with its checks, and a bounded fuzzing run
-# of each fuzz target (FWU_FUZZ_SECONDS each, 45 by default).
+# UndefinedBehaviorSanitizer, the Windows cross-build with its checks, the Windows program under
+# Wine, and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 45 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -17,11 +17,13 @@ done
 build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
 
-
 echo "=== windows"
 cmake --preset windows >/dev/null
 cmake --build --preset windows
 scripts/check-windows-exe.sh build/windows/platform/win32/fwupdate.exe
+
+echo "=== wine"
+scripts/wine-smoke.sh build/windows/platform/win32/fwupdate.exe
 
 seconds=${FWU_FUZZ_SECONDS:-45}
 fuzz_targets=(hex_reader device_answers command_line inventory)

@@ -1,8 +1,8 @@
 /* Describes the message box whose caption is given on the command line, as another process sees
    it: its caption, whether it shows an icon, its texts and its buttons, one line each, with line
    breaks written as \n. Exit status 1 when no such box is open. */
-#include <windows.h>
 #include <stdio.h>
+#include <windows.h>
 
 static void print_escaped(const wchar_t* label, const wchar_t* text) {
   printf("%ls: ", label);
