@@ -7,6 +7,9 @@ cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
 
+echo "=== format"
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
+
 for preset in linux linux-asan; do
   echo "=== $preset"
   cmake --preset "$preset" >/dev/null
