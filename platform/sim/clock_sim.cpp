@@ -70,4 +70,6 @@ platform::FineTimer::FineTimer() : active_(true) {
   ++sim::clock().fine_timer_grants;
 }
 
-platform::FineTimer::~FineTimer() { --sim::clock().fine_timer_holders; }
+platform::FineTimer::~FineTimer() {
+  --sim::clock().fine_timer_holders;
+}
