@@ -25,9 +25,13 @@ void notice_box(const std::u16string& text, uint32_t style) {
 
 }  // namespace
 
-void error_notice(const std::u16string& text) { notice_box(text, kErrorStyle); }
+void error_notice(const std::u16string& text) {
+  notice_box(text, kErrorStyle);
+}
 
-void information_notice(const std::u16string& text) { notice_box(text, kInformationStyle); }
+void information_notice(const std::u16string& text) {
+  notice_box(text, kInformationStyle);
+}
 
 bool question(const std::u16string& text, bool no_is_default) {
   if (settings().silent) return true;
@@ -45,15 +49,21 @@ NoticeHandle& NoticeHandle::operator=(NoticeHandle&& other) noexcept {
   return *this;
 }
 
-NoticeHandle::~NoticeHandle() { platform::stop_notice(notice_); }
+NoticeHandle::~NoticeHandle() {
+  platform::stop_notice(notice_);
+}
 
-platform::Notice* NoticeHandle::release() { return std::exchange(notice_, nullptr); }
+platform::Notice* NoticeHandle::release() {
+  return std::exchange(notice_, nullptr);
+}
 
 NoticeHandle start_background_notice() {
   return NoticeHandle(platform::start_notice(kCaption, kNoticeTexts, std::size(kNoticeTexts)));
 }
 
-void stop_background_notice(NoticeHandle& handle) { platform::stop_notice(handle.release()); }
+void stop_background_notice(NoticeHandle& handle) {
+  platform::stop_notice(handle.release());
+}
 
 void failure_report(NoticeHandle& handle, const std::u16string& text) {
   stop_background_notice(handle);

@@ -12,9 +12,9 @@ namespace fwu {
 inline const std::u16string kCaption = u"Talvex FW Update";
 
 // Message-box styles (the Windows MB_ values).
-constexpr uint32_t kErrorStyle = 0x10;              // OK, MB_ICONERROR
-constexpr uint32_t kInformationStyle = 0x40;        // OK, MB_ICONINFORMATION
-constexpr uint32_t kQuestionStyle = 0x34;           // MB_YESNO | MB_ICONWARNING
+constexpr uint32_t kErrorStyle = 0x10;               // OK, MB_ICONERROR
+constexpr uint32_t kInformationStyle = 0x40;         // OK, MB_ICONINFORMATION
+constexpr uint32_t kQuestionStyle = 0x34;            // MB_YESNO | MB_ICONWARNING
 constexpr uint32_t kQuestionNoDefaultStyle = 0x134;  // the same with MB_DEFBUTTON2
 constexpr int kIdYes = 6;
 

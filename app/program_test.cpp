@@ -118,6 +118,19 @@ TEST_F(ProgramTest, InventoryOnlyAfterAnUpdate) {
   EXPECT_FALSE(inventory_written());
 }
 
+TEST_F(ProgramTest, EveryWaitOfTheRunHasTheFineTimerAndTheTimerIsGivenBack) {
+  EXPECT_EQ(run("/S"), 0);
+  EXPECT_GT(sim::clock().waits.size(), 250u);
+  EXPECT_EQ(sim::clock().coarse_waits, 0u);
+  EXPECT_EQ(sim::clock().fine_timer_grants, 1u);
+  EXPECT_EQ(sim::clock().fine_timer_holders, 0);
+
+  start_again();
+  set_up(sim::DeviceStart::kNone);
+  EXPECT_EQ(run("/S"), 1003);
+  EXPECT_EQ(sim::clock().fine_timer_holders, 0) << "also on a run that ends early";
+}
+
 TEST_F(ProgramTest, NoArgumentsLogsNothing) {
   EXPECT_EQ(run(""), 0);
   EXPECT_TRUE(std::filesystem::exists("mup.xml"));

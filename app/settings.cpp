@@ -27,7 +27,9 @@ std::string_view cut_log_path(std::string_view text) {
 
 }  // namespace
 
-const ProgramSettings& settings() { return g_settings; }
+const ProgramSettings& settings() {
+  return g_settings;
+}
 
 void read_command_line(std::string_view argument_text) {
   if (has_silent_switch(argument_text)) {
@@ -56,6 +58,8 @@ std::string_view argument_text(std::string_view command_line) {
   return pos == std::string_view::npos ? std::string_view() : command_line.substr(pos);
 }
 
-void reset_settings_for_test() { g_settings = ProgramSettings{}; }
+void reset_settings_for_test() {
+  g_settings = ProgramSettings{};
+}
 
 }  // namespace fwu

@@ -11,9 +11,9 @@ namespace fwu {
 constexpr size_t kMaxLogPath = 259;
 
 struct ProgramSettings {
-  bool silent = false;      // no box of any kind; questions count as answered Yes
-  bool notice = true;       // the background notice may run (never in silent mode)
-  std::string log_path;     // at most kMaxLogPath characters
+  bool silent = false;       // no box of any kind; questions count as answered Yes
+  bool notice = true;        // the background notice may run (never in silent mode)
+  std::string log_path;      // at most kMaxLogPath characters
   bool log_enabled = false;  // exactly when a non-empty log path was cut
 };
 

@@ -3,9 +3,12 @@
 
 #include <cstdint>
 
+#include "resources/version.h"
+
 namespace fwu {
 
-constexpr uint16_t kTargetFirmwareVersion = 17;
+// The firmware version of the image the program carries.
+constexpr uint16_t kTargetFirmwareVersion = FWU_FIRMWARE_VERSION;
 
 // Process-wide: the firmware version the device reported (0 until it has been read).
 uint16_t firmware_version();

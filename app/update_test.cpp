@@ -118,6 +118,15 @@ TEST_F(UpdateTest, InteractiveUpdateFrom16To17) {
   expect_released();
 }
 
+TEST_F(UpdateTest, ShippedImageCarriesTheTargetVersion) {
+  std::span<const char> text = platform::firmware_resource();
+  FirmwareImage image(text.data(), text.size());
+  ASSERT_EQ(image.parse(), 0);
+  std::span<const uint8_t> header = image.region_bytes(0);
+  ASSERT_GE(header.size(), 10u);
+  EXPECT_EQ(header[8] | header[9] << 8, kTargetFirmwareVersion);
+}
+
 TEST_F(UpdateTest, SilentUpdateShowsNothingAndLogsTheSame) {
   sim::ui().default_answer = sim::kIdNo;
   EXPECT_EQ(run_silent(), 0);

@@ -47,14 +47,18 @@ void log_line(const char* format, ...) {
   platform::revert_fs_redirection(redirection);
 }
 
-void start_stamp() { log_line("Executed %s", format_stamp(platform::utc_now()).c_str()); }
+void start_stamp() {
+  log_line("Executed %s", format_stamp(platform::utc_now()).c_str());
+}
 
-void end_stamp() { log_line("Completed %s", format_stamp(platform::utc_now()).c_str()); }
+void end_stamp() {
+  log_line("Completed %s", format_stamp(platform::utc_now()).c_str());
+}
 
 std::string format_stamp(const platform::UtcTime& time) {
   char text[32];
-  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", time.year, time.month,
-                time.day, time.hour, time.minute, time.second);
+  std::snprintf(text, sizeof text, "%04d/%02d/%02d %02d:%02d:%02d", time.year, time.month, time.day,
+                time.hour, time.minute, time.second);
   return text;
 }
 

@@ -73,8 +73,7 @@ TEST_F(LogFileTest, MissingDirectoriesAreCreatedFromTheSecondCharacterOn) {
   read_command_line("/vLOGFILE=C:\\a\\b\\fw.log");
   log_line("one");
   EXPECT_EQ(read_file("C:\\a\\b\\fw.log"), "one\r\n");
-  EXPECT_EQ(sim::files().directory_attempts,
-            (std::vector<std::string>{"C:", "C:\\a", "C:\\a\\b"}));
+  EXPECT_EQ(sim::files().directory_attempts, (std::vector<std::string>{"C:", "C:\\a", "C:\\a\\b"}));
   log_line("two");
   EXPECT_EQ(sim::files().directory_attempts.size(), 3u) << "created again for an existing file";
 

@@ -5,7 +5,7 @@ set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
 if [[ "${1:-build}" == "test" ]]; then
-  packages+=(clang libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
+  packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
              srecord python3-intelhex)
 fi
 

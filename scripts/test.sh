@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the Windows cross-build with its checks, the Windows program under
-# Wine (without a touchpad, then on an emulated one), and a bounded fuzzing run of the HEX reader
-# (FWU_FUZZ_SECONDS, 60 by default).
+# Wine (without a touchpad, then on an emulated one), and a bounded fuzzing run of each fuzz target
+# (FWU_FUZZ_SECONDS each, 45 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 scripts/install-deps.sh test
+
+echo "=== format"
+git ls-files '*.cpp' '*.h' '*.c' | xargs clang-format --dry-run -Werror
 
 for preset in linux linux-asan; do
   echo "=== $preset"
@@ -14,6 +17,9 @@ for preset in linux linux-asan; do
   cmake --build --preset "$preset"
   ctest --preset "$preset"
 done
+# The two figures the failure tests print: they run again on their own to show them.
+build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
+  grep -E '^(fault matrix|power loss):'
 
 echo "=== windows"
 cmake --preset windows >/dev/null
@@ -24,21 +30,27 @@ echo "=== wine"
 scripts/wine-smoke.sh build/windows/platform/win32/fwupdate.exe
 scripts/wine-e2e.sh build/windows/platform/win32/fwupdate.exe build/linux/tools/fwimage
 
-seconds=${FWU_FUZZ_SECONDS:-60}
-echo "=== fuzz (hex reader, $seconds s)"
+seconds=${FWU_FUZZ_SECONDS:-45}
+fuzz_targets=(hex_reader device_answers command_line inventory)
+echo "=== fuzz (${fuzz_targets[*]}, $seconds s each)"
 cmake --preset fuzz >/dev/null
-cmake --build --preset fuzz --target hex_reader_fuzz
+cmake --build --preset fuzz --target "${fuzz_targets[@]/%/_fuzz}"
 # New inputs and any crash file go to a scratch directory; the committed corpus is only read.
+# Paths are absolute: some targets change into a scratch directory of their own.
 root=$(pwd)
-scratch=$(mktemp -d)
-mkdir "$scratch/corpus"
-log=build/fuzz/hex_reader_fuzz.log
-if (cd "$scratch" && "$root/build/fuzz/fuzz/hex_reader_fuzz" -max_total_time="$seconds" \
-      -dict="$root/fuzz/hex_reader.dict" corpus "$root/fuzz/corpus/hex_reader") >"$log" 2>&1; then
-  tail -n 1 "$log"
-  rm -rf "$scratch"
-else
-  tail -n 40 "$log"
-  echo "FAILED: hex reader fuzzing (log: $log, inputs and crash: $scratch)"
-  exit 1
-fi
+for target in "${fuzz_targets[@]}"; do
+  scratch=$(mktemp -d)
+  mkdir "$scratch/corpus"
+  log=$root/build/fuzz/${target}_fuzz.log
+  options=(-max_total_time="$seconds")
+  [[ -f fuzz/$target.dict ]] && options+=(-dict="$root/fuzz/$target.dict")
+  if (cd "$scratch" && "$root/build/fuzz/fuzz/${target}_fuzz" "${options[@]}" \
+        "$scratch/corpus" "$root/fuzz/corpus/$target") >"$log" 2>&1; then
+    echo "$target: $(tail -n 1 "$log")"
+    rm -rf "$scratch"
+  else
+    tail -n 40 "$log"
+    echo "FAILED: $target fuzzing (log: $log, inputs and crash: $scratch)"
+    exit 1
+  fi
+done

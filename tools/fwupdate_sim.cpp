@@ -162,5 +162,10 @@ int main(int argc, char** argv) {
   std::printf("device: %s -> %s\n", before.c_str(), device_state().c_str());
   std::printf("written: %llu bytes\n", written_bytes());
   std::printf("waited: %llu ms\n", static_cast<unsigned long long>(sim::clock().waited_ms));
+  if (options.list_waits) {
+    std::printf("waits:");
+    for (uint32_t ms : sim::clock().waits) std::printf(" %u", ms);
+    std::printf("\n");
+  }
   return exit_code;
 }

@@ -17,14 +17,17 @@ announces to the bootloader.
 
 import argparse
 import hashlib
+import pathlib
+import re
 import struct
 import sys
 
 START = 0x00021820
 LENGTH = 0xFD70
-VERSION = 17
+VERSION_HEADER = pathlib.Path(__file__).resolve().parent.parent / "resources" / "version.h"
+VERSION = int(re.search(r"#define FWU_FIRMWARE_VERSION (\d+)", VERSION_HEADER.read_text()).group(1))
 SHORT_RECORDS = {0x0002FDF0: 4, 0x0002FFF4: 12}
-SEED = b"touchpad firmware 17"
+SEED = b"touchpad firmware %d" % VERSION
 
 
 def image_bytes():

@@ -135,6 +135,8 @@ bool parse_sim_options(int argc, const char* const* argv, SimOptions* options, s
       options->fast = true;
     } else if (arg == "--big-endian") {
       options->machine.big_endian_info = true;
+    } else if (arg == "--list-waits") {
+      options->list_waits = true;
     } else if (arg == "--image-never-valid") {
       options->machine.image_never_valid = true;
     } else if (takes_value(arg)) {
@@ -175,7 +177,8 @@ const char* sim_usage() {
          "  --answer yes|no[,...] answers to the questions, the last one repeating\n"
          "  --image FILE         Intel HEX text instead of the embedded image\n"
          "  --registry FILE      where the registry store is kept (registry.reg)\n"
-         "  --fast               waits advance the virtual clock only\n";
+         "  --fast               waits advance the virtual clock only\n"
+         "  --list-waits         print every wait the program asked for, in milliseconds\n";
 }
 
 }  // namespace fwu::tools

@@ -14,6 +14,7 @@ struct SimOptions {
   std::string image_file;    // replaces the embedded image when set
   std::string registry_file = "registry.reg";
   bool fast = false;
+  bool list_waits = false;    // print every wait the program asked for, in order
   std::string argument_text;  // everything after "--", joined with blanks
 };
 

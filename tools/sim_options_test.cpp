@@ -68,5 +68,15 @@ TEST(SimOptionsTest, BadOptionsAreRefused) {
   }
 }
 
+TEST(SimOptionsTest, ListOfWaitsIsAskedForByItsOwnSwitch) {
+  SimOptions without;
+  ASSERT_TRUE(parse({"--fast", "--", "/S"}, &without));
+  EXPECT_FALSE(without.list_waits);
+  SimOptions with;
+  ASSERT_TRUE(parse({"--list-waits", "--", "/S"}, &with));
+  EXPECT_TRUE(with.list_waits);
+  EXPECT_EQ(with.argument_text, "/S") << "the switch is the simulator's, not the program's";
+}
+
 }  // namespace
 }  // namespace fwu::tools

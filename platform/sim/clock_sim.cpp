@@ -29,9 +29,13 @@ std::time_t to_time_t(const platform::UtcTime& utc) {
 }
 }  // namespace
 
-Clock& clock() { return g_clock; }
+Clock& clock() {
+  return g_clock;
+}
 
-void advance_ms(uint64_t ms) { g_clock.now_ms += ms; }
+void advance_ms(uint64_t ms) {
+  g_clock.now_ms += ms;
+}
 
 platform::UtcTime utc_after(const platform::UtcTime& base, uint64_t ms) {
   return from_time_t(to_time_t(base) + static_cast<std::time_t>(ms / 1000));
@@ -46,14 +50,26 @@ void reset_clock() {
 
 namespace platform {
 
-UtcTime utc_now() { return sim::utc_after(sim::clock().utc_base, sim::clock().now_ms); }
+UtcTime utc_now() {
+  return sim::utc_after(sim::clock().utc_base, sim::clock().now_ms);
+}
 
 void sleep_ms(uint32_t ms) {
   sim::Clock& clock = sim::clock();
   clock.waits.push_back(ms);
   clock.waited_ms += ms;
   clock.now_ms += ms;
+  if (clock.fine_timer_holders == 0) ++clock.coarse_waits;
   if (clock.real_time) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
 }
 
 }  // namespace platform
+
+platform::FineTimer::FineTimer() : active_(true) {
+  ++sim::clock().fine_timer_holders;
+  ++sim::clock().fine_timer_grants;
+}
+
+platform::FineTimer::~FineTimer() {
+  --sim::clock().fine_timer_holders;
+}

@@ -18,9 +18,13 @@ namespace {
 Files g_files;
 }
 
-Files& files() { return g_files; }
+Files& files() {
+  return g_files;
+}
 
-void reset_files() { g_files = Files{}; }
+void reset_files() {
+  g_files = Files{};
+}
 
 std::string host_path(const char* path) {
   // The simulated machine's root directory is the current one.
@@ -38,7 +42,9 @@ struct platform::AppendFile::Impl {
 namespace platform {
 
 // Linux has no redirection to switch off.
-FsRedirection disable_fs_redirection() { return {}; }
+FsRedirection disable_fs_redirection() {
+  return {};
+}
 
 void revert_fs_redirection(const FsRedirection&) {}
 
@@ -57,7 +63,9 @@ AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
   return *this;
 }
 
-AppendFile::~AppendFile() { close(); }
+AppendFile::~AppendFile() {
+  close();
+}
 
 void AppendFile::close() {
   if (impl_ == nullptr) return;

@@ -8,16 +8,24 @@ namespace {
 Process g_process;
 }
 
-Process& process() { return g_process; }
+Process& process() {
+  return g_process;
+}
 
-void reset_process() { g_process = Process{}; }
+void reset_process() {
+  g_process = Process{};
+}
 
 }  // namespace sim
 
 namespace platform {
 
-const char* command_line() { return sim::process().command_line.c_str(); }
+const char* command_line() {
+  return sim::process().command_line.c_str();
+}
 
-bool is_wow64_process() { return sim::process().wow64; }
+bool is_wow64_process() {
+  return sim::process().wow64;
+}
 
 }  // namespace platform

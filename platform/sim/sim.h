@@ -22,11 +22,14 @@ void reset();
 // ---- Clock ----------------------------------------------------------------------------------
 
 struct Clock {
-  uint64_t now_ms = 0;          // virtual time since reset; every wait advances it
-  uint64_t waited_ms = 0;       // sum of every wait the program asked for
-  std::vector<uint32_t> waits;  // each wait, in order
-  bool real_time = false;       // when set, waits also really wait
-  platform::UtcTime utc_base;   // the UTC time at virtual time 0
+  uint64_t now_ms = 0;             // virtual time since reset; every wait advances it
+  uint64_t waited_ms = 0;          // sum of every wait the program asked for
+  std::vector<uint32_t> waits;     // each wait, in order
+  bool real_time = false;          // when set, waits also really wait
+  int fine_timer_holders = 0;      // platform::FineTimer objects alive now
+  uint32_t fine_timer_grants = 0;  // FineTimer objects made so far
+  uint32_t coarse_waits = 0;       // waits made while no FineTimer was alive
+  platform::UtcTime utc_base;      // the UTC time at virtual time 0
 };
 Clock& clock();
 // Advances virtual time without a wait of the program (the passage of time outside it).

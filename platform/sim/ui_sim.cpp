@@ -16,9 +16,13 @@ void show(ShownBox box) {
 }
 }  // namespace
 
-Ui& ui() { return g_ui; }
+Ui& ui() {
+  return g_ui;
+}
 
-void reset_ui() { g_ui = Ui{}; }
+void reset_ui() {
+  g_ui = Ui{};
+}
 
 std::vector<ShownBox> program_boxes() {
   std::vector<ShownBox> result;

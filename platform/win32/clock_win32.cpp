@@ -1,6 +1,7 @@
 #include <windows.h>
 
 #include "platform/clock.h"
+#include "platform/win32/system_dlls.h"
 
 namespace platform {
 
@@ -12,6 +13,12 @@ UtcTime utc_now() {
 
 void sleep_ms(uint32_t ms) {
   Sleep(ms);
+}
+
+FineTimer::FineTimer() : active_(win32::system_dll::timeBeginPeriod(1) == TIMERR_NOERROR) {}
+
+FineTimer::~FineTimer() {
+  if (active_) win32::system_dll::timeEndPeriod(1);
 }
 
 }  // namespace platform

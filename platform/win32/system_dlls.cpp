@@ -28,6 +28,11 @@ HMODULE newdev() {
   return load_from_system32(&module, L"newdev.dll");
 }
 
+HMODULE winmm() {
+  static HMODULE module = nullptr;
+  return load_from_system32(&module, L"winmm.dll");
+}
+
 // The address of `name` in `module` as a pointer to `Fn`, or null with the last error telling
 // which part is missing.
 template <typename Fn>
@@ -135,6 +140,16 @@ BOOL DiUninstallDevice(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA device, DWOR
                        PBOOL need_reboot) {
   auto* fn = find<decltype(::DiUninstallDevice)>(newdev(), "DiUninstallDevice");
   return fn != nullptr ? fn(parent, list, device, flags, need_reboot) : FALSE;
+}
+
+MMRESULT timeBeginPeriod(UINT period) {
+  auto* fn = find<decltype(::timeBeginPeriod)>(winmm(), "timeBeginPeriod");
+  return fn != nullptr ? fn(period) : TIMERR_NOCANDO;
+}
+
+MMRESULT timeEndPeriod(UINT period) {
+  auto* fn = find<decltype(::timeEndPeriod)>(winmm(), "timeEndPeriod");
+  return fn != nullptr ? fn(period) : TIMERR_NOCANDO;
 }
 
 }  // namespace platform::win32::system_dll

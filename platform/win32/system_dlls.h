@@ -18,6 +18,7 @@
 #include <cfgmgr32.h>
 #include <devpropdef.h>
 #include <hidsdi.h>
+#include <mmsystem.h>
 #include <setupapi.h>
 
 namespace platform::win32::system_dll {
@@ -54,5 +55,9 @@ CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST node, ULO
 // newdev.dll
 BOOL DiUninstallDevice(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA device, DWORD flags,
                        PBOOL need_reboot);
+
+// winmm.dll
+MMRESULT timeBeginPeriod(UINT period);
+MMRESULT timeEndPeriod(UINT period);
 
 }  // namespace platform::win32::system_dll
