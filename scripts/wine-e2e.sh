@@ -218,25 +218,29 @@ done
 wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
 
 echo "--- the stand-ins' checks"
-run_probe() {  # CASE: runs the probe with the stand-ins; sets $status, output in probe-CASE.txt
+# run_probe CASE [MACHINE]: runs the probe with the stand-ins, on the default machine or the one
+# MACHINE describes; sets $status and $probe (its output, also kept in probe.txt).
+run_probe() {
   status=0
-  FWU_E2E_DIR='C:\e2e\probe' WINEDLLOVERRIDES="$program_dlls" \
-    timeout 60 wine 'C:\tools\standin_probe.exe' "$1" >"$out/probe-$1.raw" 2>&1 || status=$?
-  tr -d '\r' <"$out/probe-$1.raw" >"$out/probe-$1.txt" && rm "$out/probe-$1.raw"
+  FWU_E2E_DIR='C:\e2e\probe' FWU_E2E_MACHINE="${2:-}" WINEDLLOVERRIDES="$program_dlls" \
+    timeout 60 wine 'C:\tools\standin_probe.exe' "$1" >"$out/probe.raw" 2>&1 || status=$?
+  probe=$(tr -d '\r' <"$out/probe.raw")
+  printf '== %s %s: status %s\n%s\n' "$1" "${2:-}" "$status" "$probe" >>"$out/probe.txt"
+  rm -f "$out/probe.raw"
 }
 run_probe ok
-check "probe, the program's calls: status 0 (got $status): $(cat "$out/probe-ok.txt")" \
-  [ "$status" -eq 0 ]
+check "probe, the program's calls: status 0 (got $status: $probe)" [ "$status" -eq 0 ]
 check "probe: the touchpad's report 7 collection, by a path in the prefix" \
-  grep -q '^touchpad: \\\\?\\C:\\e2e\\probe\\devices\\HID#TPD0001&COL03#' "$out/probe-ok.txt"
+  grep -q '^touchpad: \\\\?\\C:\\e2e\\probe\\devices\\HID#TPD0001&COL03#' <<<"$probe"
 check "probe: the services of the ACPI HID-class devices" \
-  grep -qx 'services: hidspi hidi2c hidi2c' "$out/probe-ok.txt"
+  grep -qx 'services: hidspi hidi2c hidi2c' <<<"$probe"
+ended_by() {  # FUNCTION: the last probe was ended by a check of FUNCTION
+  [ "$status" -eq "$check_failed" ] && grep -q "^fwu-e2e: $1" <<<"$probe"
+}
 while read -r misuse function; do
   run_probe "$misuse"
-  check "probe $misuse: ended by $function with status $check_failed (got $status:
-$(cat "$out/probe-$misuse.txt"))" \
-    eval '[ "$status" -eq "$check_failed" ] &&
-          grep -q "^fwu-e2e: $function" "$out/probe-$misuse.txt"'
+  check "probe $misuse: ended by $function with status $check_failed (got $status: $probe)" \
+    ended_by "$function"
 done <<'EOF'
 class-devs-flags SetupDiGetClassDevsW
 interface-data-size SetupDiEnumDeviceInterfaces
@@ -252,6 +256,9 @@ devinfo-size SetupDiEnumDeviceInfo
 service-property SetupDiGetDeviceRegistryPropertyW
 service-buffer SetupDiGetDeviceRegistryPropertyW
 EOF
+run_probe ok '--version 16 --answer yes'
+check "probe: an option of the program's own side is no machine option (got $status: $probe)" \
+  ended_by FWU_E2E_MACHINE
 
 # ---- The program's runs ---------------------------------------------------------------------
 

@@ -115,10 +115,10 @@ void set_up_machine_from_environment() {
   const fwu::tools::SimOptions defaults;
   bool machine_only = options.answers.empty() && options.image_file.empty() &&
                       options.registry_file == defaults.registry_file && !options.fast &&
-                      options.argument_text.empty();
+                      !options.list_waits && options.argument_text.empty();
   e2e::require(machine_only, "FWU_E2E_MACHINE",
-               "only machine options: --answer, --image, --registry, --fast and -- have no "
-               "meaning for a real program");
+               "only machine options: --answer, --image, --registry, --fast, --list-waits and "
+               "-- have no meaning for a real program");
   sim::set_up_machine(options.machine);
 }
 
