@@ -18,9 +18,10 @@ namespace e2e {
 struct DeviceList {
   enum class Kind { kInterfaces, kAcpiHidDevices };
   Kind kind = Kind::kInterfaces;
-  // kInterfaces: the present HID interfaces, and their simulated paths in the same order.
+  // kInterfaces: the present HID interfaces, and the device paths given out for them, in the
+  // same order.
   platform::hid::InterfaceList interfaces;
-  std::vector<std::u16string> interface_paths;
+  std::vector<std::u16string> device_paths;
   // kAcpiHidDevices: the present HID-class devices enumerated by ACPI.
   platform::devnode::AcpiHidDevices devices;
   // The entry selected last, as index + 1 (0: none), which the Reserved field of the

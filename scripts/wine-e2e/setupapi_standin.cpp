@@ -53,7 +53,7 @@ HDEVINFO present_interfaces(PCWSTR enumerator, HWND parent, DWORD flags) {
   list->interfaces = std::move(interfaces);
   // The same interfaces the simulated list holds, to size their detail records before reading.
   for (const sim::HidInterface& each : sim::hid_world().interfaces) {
-    if (each.present) list->interface_paths.push_back(e2e::device_path_for(each.path));
+    if (each.present) list->device_paths.push_back(e2e::device_path_for(each.path));
   }
   return give_out(list);
 }
@@ -96,9 +96,9 @@ BOOL size_query(DeviceList* list, DWORD size, PDWORD required_size) {
     SetLastError(ERROR_NOT_FOUND);
     return FALSE;
   }
-  e2e::require(list->selected <= list->interface_paths.size(), "SetupDiGetDeviceInterfaceDetailW",
+  e2e::require(list->selected <= list->device_paths.size(), "SetupDiGetDeviceInterfaceDetailW",
                "the list holds fewer interfaces than it enumerated");
-  list->reported_detail_size = detail_size(list->interface_paths[list->selected - 1]);
+  list->reported_detail_size = detail_size(list->device_paths[list->selected - 1]);
   *required_size = list->reported_detail_size;
   SetLastError(ERROR_INSUFFICIENT_BUFFER);
   return FALSE;
