@@ -17,6 +17,7 @@
 #include "platform/sim/hid_world.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/touchpad.h"
+#include "testing/machine_checks.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
@@ -193,26 +194,6 @@ class FaultMatrixTest : public testing::SimTest, public ::testing::WithParamInte
     return it->second;
   }
 
-  static bool holds_shipped_image() {
-    std::span<const char> text = platform::firmware_resource();
-    FirmwareImage image(text.data(), text.size());
-    if (image.parse() != 0) return false;
-    for (size_t i = 0; i < image.region_count(); ++i) {
-      std::span<const uint8_t> bytes = image.region_bytes(i);
-      if (!sim::flash_equals(image.region_address(i), {bytes.begin(), bytes.end()})) return false;
-    }
-    return true;
-  }
-
-  static void expect_released() {
-    const sim::HidWorld& hid = sim::hid_world();
-    EXPECT_EQ(hid.open_handles, 0);
-    EXPECT_EQ(hid.preparsed_data, 0);
-    EXPECT_EQ(hid.interface_lists, 0);
-    EXPECT_EQ(hid.interface_paths, 0);
-    EXPECT_EQ(sim::device_tree().device_lists, 0);
-  }
-
   // After the failure nothing but the repeated format image of validation reached the touchpad:
   // what it received is the failure-free run cut at the failing command.
   static void expect_stopped_there(const std::vector<Report>& reference, const Place& place,
@@ -248,7 +229,7 @@ TEST_P(FaultMatrixTest, EndsWithItsErrorOrGoesOn) {
     EXPECT_NE(log.find("\r\nFirmware update successful.\r\n"), std::string::npos) << log;
     EXPECT_EQ(sim::running_version(), kTargetFirmwareVersion);
     EXPECT_TRUE(sim::touchpad().image_valid);
-    EXPECT_TRUE(holds_shipped_image());
+    EXPECT_TRUE(testing::flash_holds_shipped_image());
   } else {
     EXPECT_EQ(exit_code, kExitUpdateFailed);
     std::string line = "\r\nERROR " + std::to_string(error) + ": ";
@@ -256,7 +237,7 @@ TEST_P(FaultMatrixTest, EndsWithItsErrorOrGoesOn) {
     expect_stopped_there(expected_reports, place, error);
     EXPECT_EQ(sim::node(sim::touchpad_transport()).disables, 0u) << "no restart after a failure";
   }
-  expect_released();
+  EXPECT_TRUE(testing::everything_released());
 }
 
 INSTANTIATE_TEST_SUITE_P(EveryPlace, FaultMatrixTest, ::testing::ValuesIn(all_cells()),

@@ -11,6 +11,7 @@
 #include "platform/sim/device_tree.h"
 #include "platform/sim/hid_world.h"
 #include "platform/sim/touchpad.h"
+#include "testing/machine_checks.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
@@ -32,20 +33,7 @@ class PowerLossTest : public testing::SimTest {
         sim::running_version() != kTargetFirmwareVersion) {
       return false;
     }
-    std::span<const char> text = platform::firmware_resource();
-    FirmwareImage image(text.data(), text.size());
-    if (image.parse() != 0) return false;
-    for (size_t i = 0; i < image.region_count(); ++i) {
-      std::span<const uint8_t> bytes = image.region_bytes(i);
-      if (!sim::flash_equals(image.region_address(i), {bytes.begin(), bytes.end()})) return false;
-    }
-    return true;
-  }
-
-  static bool released() {
-    const sim::HidWorld& hid = sim::hid_world();
-    return hid.open_handles == 0 && hid.preparsed_data == 0 && hid.interface_lists == 0 &&
-           hid.interface_paths == 0 && sim::device_tree().device_lists == 0;
+    return testing::flash_holds_shipped_image();
   }
 };
 
@@ -62,11 +50,11 @@ TEST_F(PowerLossTest, EveryCommandOfAnUpdateCanBeRecoveredByRunningAgain) {
     int first = run_as_new_process();
     EXPECT_EQ(first, kExitUpdateFailed) << "a run that lost the touchpad cannot have updated it";
     EXPECT_FALSE(sim::touchpad().powered);
-    EXPECT_TRUE(released()) << "first run";
+    EXPECT_TRUE(testing::everything_released()) << "first run";
 
     sim::power_up();
     int second = run_as_new_process();
-    bool ok = updated() && released();
+    bool ok = updated() && testing::everything_released();
     EXPECT_TRUE(ok) << "first run " << first << ", second run " << second << ", touchpad in "
                     << (sim::touchpad().mode == sim::Mode::kFirmware ? "firmware " : "bootloader ")
                     << sim::running_version();

@@ -10,6 +10,7 @@
 #include "image/firmware_image.h"
 #include "platform/resource.h"
 #include "platform/sim/machine.h"
+#include "testing/machine_checks.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
@@ -77,23 +78,8 @@ class UpdateTest : public testing::SimTest {
   }
 
   static void expect_released() {
-    EXPECT_EQ(sim::hid_world().open_handles, 0);
-    EXPECT_EQ(sim::hid_world().preparsed_data, 0);
-    EXPECT_EQ(sim::hid_world().interface_lists, 0);
-    EXPECT_EQ(sim::hid_world().interface_paths, 0);
-    EXPECT_EQ(sim::device_tree().device_lists, 0);
+    EXPECT_TRUE(testing::everything_released());
     EXPECT_FALSE(sim::ui().notice_running);
-  }
-
-  static void expect_flash_holds_the_image() {
-    std::span<const char> text = platform::firmware_resource();
-    FirmwareImage image(text.data(), text.size());
-    ASSERT_EQ(image.parse(), 0);
-    for (size_t i = 0; i < image.region_count(); ++i) {
-      std::span<const uint8_t> bytes = image.region_bytes(i);
-      EXPECT_TRUE(sim::flash_equals(image.region_address(i),
-                                    std::vector<uint8_t>(bytes.begin(), bytes.end())));
-    }
   }
 };
 
@@ -112,7 +98,7 @@ TEST_F(UpdateTest, InteractiveUpdateFrom16To17) {
   EXPECT_EQ(sim::touchpad().mode, sim::Mode::kFirmware);
   EXPECT_EQ(sim::running_version(), 17);
   EXPECT_TRUE(sim::touchpad().image_valid);
-  expect_flash_holds_the_image();
+  EXPECT_TRUE(testing::flash_holds_shipped_image());
   EXPECT_EQ(sim::node(sim::touchpad_transport()).disables, 1u);
   EXPECT_EQ(firmware_version(), 16);
   expect_released();

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 
 #include "platform/hid.h"
 
@@ -38,11 +39,17 @@ bool equal_ignoring_case(const char16_t* a, const char16_t* b);
 class AcpiHidDevices {
  public:
   AcpiHidDevices() = default;
-  AcpiHidDevices(AcpiHidDevices&& other) noexcept;
-  AcpiHidDevices& operator=(AcpiHidDevices&& other) noexcept;
+  AcpiHidDevices(AcpiHidDevices&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
+  AcpiHidDevices& operator=(AcpiHidDevices&& other) noexcept {
+    if (this != &other) {
+      release();
+      impl_ = std::exchange(other.impl_, nullptr);
+    }
+    return *this;
+  }
   AcpiHidDevices(const AcpiHidDevices&) = delete;
   AcpiHidDevices& operator=(const AcpiHidDevices&) = delete;
-  ~AcpiHidDevices();
+  ~AcpiHidDevices() { release(); }
 
   static AcpiHidDevices present();
   bool is_valid() const { return impl_ != nullptr; }
@@ -61,6 +68,7 @@ class AcpiHidDevices {
 
  private:
   explicit AcpiHidDevices(Impl* impl) : impl_(impl) {}
+  void release();  // frees the list and leaves this empty
   Impl* impl_ = nullptr;
 };
 

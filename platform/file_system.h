@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <utility>
 
 namespace platform {
 
@@ -34,11 +35,17 @@ enum class AppendOpen {
 class AppendFile {
  public:
   AppendFile() = default;
-  AppendFile(AppendFile&& other) noexcept;
-  AppendFile& operator=(AppendFile&& other) noexcept;
+  AppendFile(AppendFile&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
+  AppendFile& operator=(AppendFile&& other) noexcept {
+    if (this != &other) {
+      close();
+      impl_ = std::exchange(other.impl_, nullptr);
+    }
+    return *this;
+  }
   AppendFile(const AppendFile&) = delete;
   AppendFile& operator=(const AppendFile&) = delete;
-  ~AppendFile();
+  ~AppendFile() { close(); }
 
   // Opens `path` (mode "a+", no sharing). `*result` tells why it is not open.
   static AppendFile open(const char* path, AppendOpen* result);

@@ -5,6 +5,7 @@
 
 #include <cstdint>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace platform::hid {
@@ -14,11 +15,17 @@ namespace platform::hid {
 class InterfacePath {
  public:
   InterfacePath() = default;
-  InterfacePath(InterfacePath&& other) noexcept;
-  InterfacePath& operator=(InterfacePath&& other) noexcept;
+  InterfacePath(InterfacePath&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
+  InterfacePath& operator=(InterfacePath&& other) noexcept {
+    if (this != &other) {
+      reset();
+      impl_ = std::exchange(other.impl_, nullptr);
+    }
+    return *this;
+  }
   InterfacePath(const InterfacePath&) = delete;
   InterfacePath& operator=(const InterfacePath&) = delete;
-  ~InterfacePath();
+  ~InterfacePath() { reset(); }
 
   bool is_present() const { return impl_ != nullptr; }
   // The zero-terminated wide device path; requires is_present().
@@ -38,11 +45,17 @@ class InterfacePath {
 class InterfaceList {
  public:
   InterfaceList() = default;
-  InterfaceList(InterfaceList&& other) noexcept;
-  InterfaceList& operator=(InterfaceList&& other) noexcept;
+  InterfaceList(InterfaceList&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
+  InterfaceList& operator=(InterfaceList&& other) noexcept {
+    if (this != &other) {
+      release();
+      impl_ = std::exchange(other.impl_, nullptr);
+    }
+    return *this;
+  }
   InterfaceList(const InterfaceList&) = delete;
   InterfaceList& operator=(const InterfaceList&) = delete;
-  ~InterfaceList();
+  ~InterfaceList() { release(); }
 
   // The list of present HID interfaces (HidD_GetHidGuid, SetupDiGetClassDevsW with
   // DIGCF_PRESENT | DIGCF_DEVICEINTERFACE). Not valid when the list cannot be had.
@@ -63,6 +76,7 @@ class InterfaceList {
 
  private:
   explicit InterfaceList(Impl* impl) : impl_(impl) {}
+  void release();  // frees the list and leaves this empty
   Impl* impl_ = nullptr;
 };
 
@@ -77,11 +91,17 @@ struct Attributes {
 class Device {
  public:
   Device() = default;
-  Device(Device&& other) noexcept;
-  Device& operator=(Device&& other) noexcept;
+  Device(Device&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  Device& operator=(Device&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
   Device(const Device&) = delete;
   Device& operator=(const Device&) = delete;
-  ~Device();
+  ~Device() { close(); }
 
   // Opens the interface; not valid when the handle is invalid or null.
   static Device open(const InterfacePath& path);
@@ -107,11 +127,17 @@ class Device {
 class PreparsedData {
  public:
   PreparsedData() = default;
-  PreparsedData(PreparsedData&& other) noexcept;
-  PreparsedData& operator=(PreparsedData&& other) noexcept;
+  PreparsedData(PreparsedData&& other) noexcept : data_(std::exchange(other.data_, nullptr)) {}
+  PreparsedData& operator=(PreparsedData&& other) noexcept {
+    if (this != &other) {
+      release();
+      data_ = std::exchange(other.data_, nullptr);
+    }
+    return *this;
+  }
   PreparsedData(const PreparsedData&) = delete;
   PreparsedData& operator=(const PreparsedData&) = delete;
-  ~PreparsedData();
+  ~PreparsedData() { release(); }
 
   static PreparsedData get(const Device& device);
   bool is_valid() const { return data_ != nullptr; }
@@ -124,6 +150,7 @@ class PreparsedData {
 
  private:
   explicit PreparsedData(void* data) : data_(data) {}
+  void release();  // frees the data and leaves this empty
   void* data_ = nullptr;
 };
 

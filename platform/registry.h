@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstdint>
+#include <utility>
 
 namespace platform {
 
@@ -12,11 +13,17 @@ constexpr uint32_t kKeyWow64View64 = 0x0100;  // KEY_WOW64_64KEY
 class RegistryKey {
  public:
   RegistryKey() = default;
-  RegistryKey(RegistryKey&& other) noexcept;
-  RegistryKey& operator=(RegistryKey&& other) noexcept;
+  RegistryKey(RegistryKey&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
+  RegistryKey& operator=(RegistryKey&& other) noexcept {
+    if (this != &other) {
+      close();
+      handle_ = std::exchange(other.handle_, nullptr);
+    }
+    return *this;
+  }
   RegistryKey(const RegistryKey&) = delete;
   RegistryKey& operator=(const RegistryKey&) = delete;
-  ~RegistryKey();
+  ~RegistryKey() { close(); }
 
   // Creates or opens `path` below the local-machine root, non-volatile, default security, with
   // the access `rights`. Not open on failure.

@@ -9,18 +9,7 @@ root="$(cd "$(dirname "$0")/.." && pwd)"
 # Known DLLs: Windows maps these from its own directory whatever folder the program runs from.
 # Every other DLL is loaded at run time by platform/win32/system_dlls.cpp.
 allowed=" kernel32.dll user32.dll advapi32.dll setupapi.dll msvcrt.dll "
-passed=0
-failed=0
-check() {  # description, then the command that must succeed
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
+source "$(dirname "$0")/lib/checks.sh"
 
 headers=$(x86_64-w64-mingw32-objdump -p "$exe") || { echo "FAILED: cannot read $exe"; exit 1; }
 check "PE32+ image" grep -q $'Magic\t\t\t020b' <<<"$headers"
@@ -70,5 +59,4 @@ check "icon resource" eval 'wrestool -l --type=14 "$exe" | grep -q "type=group_i
 check "RCDATA 104 equals resources/firmware.hex" \
   cmp -s <(resource 10 104) "$root/resources/firmware.hex"
 
-echo "windows-exe: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report windows-exe

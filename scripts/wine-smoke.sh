@@ -34,18 +34,7 @@ program='C:\fwupdate\fwupdate.exe'
 command_line="\"$program\""
 drive_c=$WINEPREFIX/drive_c
 
-passed=0
-failed=0
-check() {  # description, then the command that must succeed
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
+source "$(dirname "$0")/lib/checks.sh"
 
 xvfb_pid=""
 cleanup() {
@@ -166,5 +155,4 @@ check "registry: value stored through the 64-bit view" \
   default_value 'SOFTWARE\FwuSmoke\View' Touchpad
 
 timeout 60 wineserver -w
-echo "wine-smoke: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report wine-smoke

@@ -211,16 +211,7 @@ bool equal_ignoring_case(const char16_t* a, const char16_t* b) {
   return sim::same_text_ignoring_case(a, b);
 }
 
-AcpiHidDevices::AcpiHidDevices(AcpiHidDevices&& other) noexcept
-    : impl_(std::exchange(other.impl_, nullptr)) {}
-
-AcpiHidDevices& AcpiHidDevices::operator=(AcpiHidDevices&& other) noexcept {
-  AcpiHidDevices taken(std::move(other));
-  std::swap(impl_, taken.impl_);
-  return *this;
-}
-
-AcpiHidDevices::~AcpiHidDevices() {
+void AcpiHidDevices::release() {
   if (impl_ == nullptr) return;
   log("SetupDiDestroyDeviceInfoList");
   delete impl_;

@@ -53,20 +53,6 @@ bool create_directory(const char* path) {
   return ::mkdir(sim::host_path(path).c_str(), 0755) == 0;
 }
 
-AppendFile::AppendFile(AppendFile&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
-
-AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    impl_ = std::exchange(other.impl_, nullptr);
-  }
-  return *this;
-}
-
-AppendFile::~AppendFile() {
-  close();
-}
-
 void AppendFile::close() {
   if (impl_ == nullptr) return;
   ::close(impl_->fd);

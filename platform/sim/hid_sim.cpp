@@ -118,21 +118,6 @@ uint32_t detail_bytes(const std::u16string& path) {
 
 namespace platform::hid {
 
-InterfacePath::InterfacePath(InterfacePath&& other) noexcept
-    : impl_(std::exchange(other.impl_, nullptr)) {}
-
-InterfacePath& InterfacePath::operator=(InterfacePath&& other) noexcept {
-  if (this != &other) {
-    reset();
-    impl_ = std::exchange(other.impl_, nullptr);
-  }
-  return *this;
-}
-
-InterfacePath::~InterfacePath() {
-  reset();
-}
-
 const char16_t* InterfacePath::device_path() const {
   return impl_->path.c_str();
 }
@@ -144,16 +129,7 @@ void InterfacePath::reset() {
   --sim::hid_world().interface_paths;
 }
 
-InterfaceList::InterfaceList(InterfaceList&& other) noexcept
-    : impl_(std::exchange(other.impl_, nullptr)) {}
-
-InterfaceList& InterfaceList::operator=(InterfaceList&& other) noexcept {
-  InterfaceList taken(std::move(other));
-  std::swap(impl_, taken.impl_);
-  return *this;
-}
-
-InterfaceList::~InterfaceList() {
+void InterfaceList::release() {
   if (impl_ == nullptr) return;
   log("SetupDiDestroyDeviceInfoList");
   delete impl_;
@@ -201,20 +177,6 @@ bool InterfaceList::read_detail(uint32_t size, InterfacePath* path) const {
 }
 
 // ---- Devices ----------------------------------------------------------------------------------
-
-Device::Device(Device&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-
-Device& Device::operator=(Device&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-Device::~Device() {
-  close();
-}
 
 Device Device::open(const InterfacePath& path) {
   log("CreateFileW");
@@ -271,16 +233,7 @@ bool Device::get_feature(uint8_t* report, uint32_t length) const {
 
 // ---- Preparsed data ---------------------------------------------------------------------------
 
-PreparsedData::PreparsedData(PreparsedData&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)) {}
-
-PreparsedData& PreparsedData::operator=(PreparsedData&& other) noexcept {
-  PreparsedData taken(std::move(other));
-  std::swap(data_, taken.data_);
-  return *this;
-}
-
-PreparsedData::~PreparsedData() {
+void PreparsedData::release() {
   if (data_ == nullptr) return;
   log("HidD_FreePreparsedData");
   delete static_cast<Preparsed*>(data_);

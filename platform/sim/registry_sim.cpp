@@ -129,21 +129,6 @@ bool import_registry(const std::string& exported) {
 
 namespace platform {
 
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-RegistryKey::~RegistryKey() {
-  close();
-}
-
 void RegistryKey::close() {
   if (handle_ == nullptr) return;
   delete static_cast<sim::OpenKey*>(handle_);

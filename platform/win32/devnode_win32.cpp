@@ -38,15 +38,7 @@ struct platform::devnode::AcpiHidDevices::Impl {
   bool has_selection = false;
 };
 
-namespace {
-
-void release(platform::devnode::AcpiHidDevices::Impl* impl) {
-  if (impl == nullptr) return;
-  SetupDiDestroyDeviceInfoList(impl->list);
-  delete impl;
-}
-
-}  // namespace
+namespace {}  // namespace
 
 namespace platform::devnode {
 
@@ -117,16 +109,11 @@ bool equal_ignoring_case(const char16_t* a, const char16_t* b) {
   return lstrcmpiW(reinterpret_cast<const wchar_t*>(a), reinterpret_cast<const wchar_t*>(b)) == 0;
 }
 
-AcpiHidDevices::AcpiHidDevices(AcpiHidDevices&& other) noexcept
-    : impl_(std::exchange(other.impl_, nullptr)) {}
-
-AcpiHidDevices& AcpiHidDevices::operator=(AcpiHidDevices&& other) noexcept {
-  if (this != &other) release(std::exchange(impl_, std::exchange(other.impl_, nullptr)));
-  return *this;
-}
-
-AcpiHidDevices::~AcpiHidDevices() {
-  release(impl_);
+void AcpiHidDevices::release() {
+  if (impl_ == nullptr) return;
+  SetupDiDestroyDeviceInfoList(impl_->list);
+  delete impl_;
+  impl_ = nullptr;
 }
 
 AcpiHidDevices AcpiHidDevices::present() {

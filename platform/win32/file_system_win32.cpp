@@ -30,20 +30,6 @@ bool create_directory(const char* path) {
   return CreateDirectoryA(path, nullptr) != FALSE;
 }
 
-AppendFile::AppendFile(AppendFile&& other) noexcept : impl_(std::exchange(other.impl_, nullptr)) {}
-
-AppendFile& AppendFile::operator=(AppendFile&& other) noexcept {
-  if (this != &other) {
-    close();
-    impl_ = std::exchange(other.impl_, nullptr);
-  }
-  return *this;
-}
-
-AppendFile::~AppendFile() {
-  close();
-}
-
 void AppendFile::close() {
   if (impl_ == nullptr) return;
   std::fclose(impl_->stream);

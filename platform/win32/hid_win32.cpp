@@ -30,35 +30,19 @@ struct platform::hid::InterfaceList::Impl {
   SP_DEVICE_INTERFACE_DATA selected{};
 };
 
-namespace {
-
-void release(platform::hid::InterfaceList::Impl* impl) {
-  if (impl == nullptr) return;
-  SetupDiDestroyDeviceInfoList(impl->list);
-  delete impl;
-}
-
-void release_preparsed(void* data) {
-  if (data != nullptr) sys::HidD_FreePreparsedData(static_cast<PHIDP_PREPARSED_DATA>(data));
-}
-
-}  // namespace
-
 namespace platform::hid {
 
-InterfacePath::InterfacePath(InterfacePath&& other) noexcept
-    : impl_(std::exchange(other.impl_, nullptr)) {}
-
-InterfacePath& InterfacePath::operator=(InterfacePath&& other) noexcept {
-  if (this != &other) {
-    reset();
-    impl_ = std::exchange(other.impl_, nullptr);
-  }
-  return *this;
+void InterfaceList::release() {
+  if (impl_ == nullptr) return;
+  SetupDiDestroyDeviceInfoList(impl_->list);
+  delete impl_;
+  impl_ = nullptr;
 }
 
-InterfacePath::~InterfacePath() {
-  reset();
+void PreparsedData::release() {
+  if (data_ == nullptr) return;
+  sys::HidD_FreePreparsedData(static_cast<PHIDP_PREPARSED_DATA>(data_));
+  data_ = nullptr;
 }
 
 const char16_t* InterfacePath::device_path() const {
@@ -68,18 +52,6 @@ const char16_t* InterfacePath::device_path() const {
 void InterfacePath::reset() {
   delete impl_;
   impl_ = nullptr;
-}
-
-InterfaceList::InterfaceList(InterfaceList&& other) noexcept
-    : impl_(std::exchange(other.impl_, nullptr)) {}
-
-InterfaceList& InterfaceList::operator=(InterfaceList&& other) noexcept {
-  if (this != &other) release(std::exchange(impl_, std::exchange(other.impl_, nullptr)));
-  return *this;
-}
-
-InterfaceList::~InterfaceList() {
-  release(impl_);
 }
 
 InterfaceList InterfaceList::present() {
@@ -127,20 +99,6 @@ bool InterfaceList::read_detail(uint32_t size, InterfacePath* path) const {
   return true;
 }
 
-Device::Device(Device&& other) noexcept : handle_(std::exchange(other.handle_, nullptr)) {}
-
-Device& Device::operator=(Device&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-Device::~Device() {
-  close();
-}
-
 Device Device::open(const InterfacePath& path) {
   if (!path.is_present()) return Device();
   // No access rights: enough for attributes and feature reports, and granted even while the
@@ -173,18 +131,6 @@ bool Device::set_feature(uint8_t* report, uint32_t length) const {
 
 bool Device::get_feature(uint8_t* report, uint32_t length) const {
   return handle_ != nullptr && sys::HidD_GetFeature(handle_, report, length);
-}
-
-PreparsedData::PreparsedData(PreparsedData&& other) noexcept
-    : data_(std::exchange(other.data_, nullptr)) {}
-
-PreparsedData& PreparsedData::operator=(PreparsedData&& other) noexcept {
-  if (this != &other) release_preparsed(std::exchange(data_, std::exchange(other.data_, nullptr)));
-  return *this;
-}
-
-PreparsedData::~PreparsedData() {
-  release_preparsed(data_);
 }
 
 PreparsedData PreparsedData::get(const Device& device) {

@@ -9,21 +9,6 @@ static_assert(platform::kKeyWow64View64 == KEY_WOW64_64KEY);
 
 namespace platform {
 
-RegistryKey::RegistryKey(RegistryKey&& other) noexcept
-    : handle_(std::exchange(other.handle_, nullptr)) {}
-
-RegistryKey& RegistryKey::operator=(RegistryKey&& other) noexcept {
-  if (this != &other) {
-    close();
-    handle_ = std::exchange(other.handle_, nullptr);
-  }
-  return *this;
-}
-
-RegistryKey::~RegistryKey() {
-  close();
-}
-
 void RegistryKey::close() {
   if (handle_ != nullptr) RegCloseKey(static_cast<HKEY>(handle_));
   handle_ = nullptr;
