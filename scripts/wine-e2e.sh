@@ -45,18 +45,7 @@ question_2+='\n\nThe firmware update may take up to a minute. Please be patient 
 question_2+='interrupt the process.\n\nDo you want to continue with the firmware update?'
 first_notice="Please do not interrupt the update process."
 
-passed=0
-failed=0
-check() {  # description, then the command that must succeed
-  local what=$1
-  shift
-  if "$@"; then
-    passed=$((passed + 1))
-  else
-    failed=$((failed + 1))
-    echo "FAILED: $what"
-  fi
-}
+source "$(dirname "$0")/lib/checks.sh"
 
 xvfb_pid=""
 cleanup() {
@@ -375,5 +364,4 @@ run_silent nothing_repairs '--restart fail' $restart_hint \
 check "nothing_repairs: the flash holds the image all the same" flash_is_image nothing_repairs
 
 timeout 60 wineserver -k
-echo "wine-e2e: $passed passed, $failed failed"
-[[ $failed -eq 0 ]]
+report wine-e2e
