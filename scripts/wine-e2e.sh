@@ -47,14 +47,8 @@ first_notice="Please do not interrupt the update process."
 
 source "$(dirname "$0")/lib/checks.sh"
 
-xvfb_pid=""
-cleanup() {
-  # The prefix is this run's own: ending its wineserver ends only what this script started,
-  # the keeper included.
-  wineserver -k 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-}
-trap cleanup EXIT
+# Ending the prefix's wineserver at the end also ends the keeper.
+source "$(dirname "$0")/lib/wine.sh"
 
 # ---- One run of the program -------------------------------------------------------------------
 
@@ -120,10 +114,6 @@ no_key() {  # KEY below HKLM does not exist
   ! wine reg query "HKLM\\$1" >/dev/null 2>&1
 }
 
-default_value() {  # KEY below HKLM, then the REG_SZ text its default value must hold
-  wine reg query "HKLM\\$1" /ve 2>/dev/null | tr -d '\r' | grep -Eq "^ +\(Default\) +REG_SZ +$2\$"
-}
-
 # ---- Message boxes ------------------------------------------------------------------------------
 
 box() {  # the program's box as another process sees it (scripts/wine-smoke/box_probe.c)
@@ -171,16 +161,7 @@ x86_64-w64-mingw32-gcc -municode -O2 -Wall -Wextra -Werror "$root/scripts/wine-s
 image_base=$(sed -n 's/^binary: .* from \(0x[0-9A-F]*\)$/\1/p' "$out/image.txt")
 
 echo "--- X display and Wine prefix"
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -s $out/display ]] && break
-  sleep 0.1
-done
-[[ -s $out/display ]] || { echo "FAILED: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n1 "$out/display")
-wineboot -i >/dev/null 2>&1
+start_display_and_prefix
 timeout 60 wineserver -w
 
 echo "--- stand-ins in the system directory"
@@ -203,8 +184,7 @@ check "Wine's own processes are up (keeper: $(tr -d '\r' <"$out/keeper.txt"))" \
 for dll in hid setupapi cfgmgr32 newdev; do
   wine reg add 'HKCU\Software\Wine\DllOverrides' /v "$dll" /t REG_SZ /d builtin /f >/dev/null 2>&1
 done
-# Without a window manager Wine draws the caption itself only for unmanaged windows.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+draw_captions
 
 echo "--- the stand-ins' checks"
 # run_probe CASE [MACHINE]: runs the probe with the stand-ins, on the default machine or the one

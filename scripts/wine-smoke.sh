@@ -36,13 +36,7 @@ drive_c=$WINEPREFIX/drive_c
 
 source "$(dirname "$0")/lib/checks.sh"
 
-xvfb_pid=""
-cleanup() {
-  # The prefix is this run's own: ending its wineserver ends only what this script started.
-  wineserver -k 2>/dev/null
-  [[ -n $xvfb_pid ]] && kill "$xvfb_pid" 2>/dev/null
-}
-trap cleanup EXIT
+source "$(dirname "$0")/lib/wine.sh"
 
 # The names of the visible top-level windows on the display, one a line.
 visible_windows() {
@@ -62,18 +56,8 @@ mingw=(x86_64-w64-mingw32-gcc -municode -O2 -Wall -Wextra -Werror)
   "${mingw[@]}" "$here/box_probe.c" -o "$out/box_probe.exe" || exit 1
 
 echo "--- X display and Wine prefix"
-# Xvfb picks a free display itself and writes its number once it accepts clients.
-Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$out/display" 2>"$out/xvfb.log" &
-xvfb_pid=$!
-for _ in $(seq 100); do
-  [[ -s $out/display ]] && break
-  sleep 0.1
-done
-[[ -s $out/display ]] || { echo "FAILED: Xvfb did not start"; exit 1; }
-export DISPLAY=:$(head -n1 "$out/display")
-wineboot -i >/dev/null 2>&1
-# Without a window manager Wine draws the caption itself only for unmanaged windows.
-wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /t REG_SZ /d N /f >/dev/null 2>&1
+start_display_and_prefix
+draw_captions
 timeout 60 wineserver -w
 
 mkdir -p "$drive_c/fwupdate" "$drive_c/tools"
@@ -146,9 +130,6 @@ echo "--- backend probe"
 status=0
 timeout 60 wine 'C:\tools\backend_probe.exe' 2>&1 | tr -d '\r' || status=$?
 check "backend probe (status $status)" [ "$status" -eq 0 ]
-default_value() {  # key below HKLM, then the REG_SZ text its default value must hold
-  wine reg query "HKLM\\$1" /ve 2>/dev/null | tr -d '\r' | grep -Eq "^ +\(Default\) +REG_SZ +$2\$"
-}
 check "registry: inventory value stored as the two characters given" \
   default_value 'SOFTWARE\FwuSmoke\Inventory' 17
 check "registry: value stored through the 64-bit view" \
