@@ -1,6 +1,5 @@
 #include <algorithm>
 #include <cstring>
-#include <utility>
 
 #include "platform/hid.h"
 #include "platform/sim/device_tree.h"

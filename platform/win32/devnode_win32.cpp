@@ -1,7 +1,6 @@
 #include <windows.h>
 
-#include <cwchar>
-#include <utility>
+#include <iterator>
 
 #include "platform/devnode.h"
 #include "platform/win32/system_dlls.h"
@@ -37,8 +36,6 @@ struct platform::devnode::AcpiHidDevices::Impl {
   SP_DEVINFO_DATA selected{};
   bool has_selection = false;
 };
-
-namespace {}  // namespace
 
 namespace platform::devnode {
 

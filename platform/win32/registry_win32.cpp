@@ -1,7 +1,5 @@
 #include <windows.h>
 
-#include <utility>
-
 #include "platform/registry.h"
 
 static_assert(platform::kKeySetValue == KEY_SET_VALUE);
