@@ -19,23 +19,24 @@ namespace {
 // the log stays off for the rest of the run, silently, as for every other log failure.
 bool g_path_refused = false;
 
-// "C:" names a drive's current directory, not a directory on the path; a drive's root is never a
-// reparse point.
-bool is_drive(std::string_view prefix) {
-  return prefix.size() == 2 && prefix[1] == ':';
+// "C:" (or "\\?\C:") names a drive, or its current directory, not a directory on the path; a
+// drive's root is never a reparse point.
+bool names_a_drive(std::string_view prefix) {
+  return !prefix.empty() && prefix.back() == ':';
 }
 
-// Opens every existing directory that the path names before `end` (up to each backslash after
-// the first character, as create_directories takes them) and keeps it open in `held`: while it
-// is held it cannot be renamed or replaced. False when one of them is a reparse point whose owner
-// is not trusted, or exists but may not be opened, so cannot be judged. A prefix that does not
-// exist, or names no directory (a server name), has nothing to judge.
+// Opens every existing directory that the path names before `end` (up to each separator after
+// the first character: backslashes, as create_directories takes them, and also slashes, which
+// Windows takes alike) and keeps it open in `held`: while it is held it cannot be renamed or
+// replaced. False when one of them is a reparse point whose owner is not trusted, or exists but
+// may not be opened, so cannot be judged. A prefix that does not exist, or names no directory
+// (a server name), has nothing to judge.
 bool hold_directories(const std::string& path, size_t end, std::vector<platform::HeldFile>* held) {
   held->clear();
-  for (size_t i = path.find('\\', 1); i != std::string::npos && i < end;
-       i = path.find('\\', i + 1)) {
+  for (size_t i = path.find_first_of("\\/", 1); i != std::string::npos && i < end;
+       i = path.find_first_of("\\/", i + 1)) {
     std::string directory = path.substr(0, i);
-    if (is_drive(directory)) continue;
+    if (names_a_drive(directory)) continue;
     platform::OpenResult result;
     platform::HeldFile held_directory =
         platform::HeldFile::open_directory(directory.c_str(), &result);

@@ -58,6 +58,13 @@ TEST_F(LogPathTest, NoDirectoryIsMadeBeyondAPlantedJunction) {
   EXPECT_TRUE(sim::files().directory_attempts.empty());
 }
 
+TEST_F(LogPathTest, SlashesSeparateDirectoriesAsWell) {
+  plant("C:\\Logs\\fw", "C:/Windows/System32", true);
+  read_command_line("/vLOGFILE=C:/Logs/fw/fw.log");
+  log_line("line");
+  EXPECT_TRUE(is_empty("C:/Windows/System32"));
+}
+
 TEST_F(LogPathTest, JunctionAnAdministratorMadeIsFollowed) {
   ASSERT_TRUE(fs::create_directories("D:/Logs"));
   plant("C:\\Logs\\fw", "D:/Logs", false);
