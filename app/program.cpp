@@ -51,12 +51,13 @@ platform::RunMutex one_run_at_a_time() {
 }  // namespace
 
 int run_program(std::string_view argument_text, const char* command_line) {
-  // An update waits a few hundred times, mostly 6 or 10 ms at a time; at the default tick of
-  // about 15.6 ms each of those takes a whole tick, a third more time in all. A finer tick keeps
-  // every wait at least as long as asked.
-  platform::FineTimer fine_timer;
   read_command_line(argument_text);
   platform::RunMutex run_mutex = one_run_at_a_time();
+  // An update waits a few hundred times, mostly 6 or 10 ms at a time; at the default tick of
+  // about 15.6 ms each of those takes a whole tick, a third more time in all. A finer tick keeps
+  // every wait at least as long as asked. (Taken after the run mutex: a run that waits for
+  // another one does not hold the whole machine's timer fine meanwhile.)
+  platform::FineTimer fine_timer;
   log_line("Running program\n\t %s", command_line);
   start_stamp();
 
