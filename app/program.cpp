@@ -6,7 +6,9 @@
 #include "device/device_connection.h"
 #include "log/inventory.h"
 #include "log/log_file.h"
+#include "log/trust.h"
 #include "platform/clock.h"
+#include "platform/process.h"
 #include "pnp/stale_device_removal.h"
 
 namespace fwu {
@@ -24,14 +26,38 @@ int check_again_after_repair() {
   return found;
 }
 
+// One run at a time per machine: a second run waits for the first to end, without a time limit,
+// then makes its own checks as usual (it finds the touchpad updated, or one left in its
+// bootloader to recover). Two runs at once would interleave their bootloader commands.
+// Anybody may make a mutex of this name first; one made by an account other than SYSTEM or
+// Administrators belongs to whoever squats on the name and could be held for ever, so it is
+// left alone and the run goes on without it, as when the mutex can be neither made nor opened:
+// that is how every run went before, and waiting could hang every later run for good.
+platform::RunMutex one_run_at_a_time() {
+  platform::MutexOpen opened;
+  platform::RunMutex mutex = platform::RunMutex::create_or_open(&opened);
+  if (!mutex.is_open()) return {};
+  if (opened == platform::MutexOpen::kExisting) {
+    platform::Security security;
+    if (!mutex.security(&security) || !security.has_owner || !is_trusted_account(security.owner)) {
+      return {};
+    }
+  }
+  // An abandoned mutex is acquired all the same: its holder has ended.
+  if (mutex.wait() == platform::MutexWait::kFailed) return {};
+  return mutex;
+}
+
 }  // namespace
 
 int run_program(std::string_view argument_text, const char* command_line) {
+  read_command_line(argument_text);
+  platform::RunMutex run_mutex = one_run_at_a_time();
   // An update waits a few hundred times, mostly 6 or 10 ms at a time; at the default tick of
   // about 15.6 ms each of those takes a whole tick, a third more time in all. A finer tick keeps
-  // every wait at least as long as asked.
+  // every wait at least as long as asked. (Taken after the run mutex: a run that waits for
+  // another one does not hold the whole machine's timer fine meanwhile.)
   platform::FineTimer fine_timer;
-  read_command_line(argument_text);
   log_line("Running program\n\t %s", command_line);
   start_stamp();
 

@@ -1,9 +1,12 @@
 #include "log/inventory.h"
 
+#include <memory>
+#include <new>
 #include <string>
 #include <string_view>
 
 #include "log/log_file.h"
+#include "log/trust.h"
 #include "platform/file_system.h"
 #include "platform/process.h"
 #include "platform/registry.h"
@@ -80,12 +83,53 @@ void write_from(std::string_view file) {
   set_value(display_key, display_value.text);
 }
 
+// The one line that says why mup.xml was not used.
+const char* refusal(FileVerdict verdict) {
+  switch (verdict) {
+    case FileVerdict::kReparsePoint:
+      return "Registry key inventory skipped: mup.xml is a link.";
+    case FileVerdict::kLinked:
+      return "Registry key inventory skipped: mup.xml has more than one name.";
+    case FileVerdict::kNetworkVolume:
+      return "Registry key inventory skipped: mup.xml is on a network volume.";
+    case FileVerdict::kUntrustedOwner:
+      return "Registry key inventory skipped: mup.xml is not owned by SYSTEM, Administrators or "
+             "TrustedInstaller.";
+    case FileVerdict::kNoDacl:
+      return "Registry key inventory skipped: mup.xml has no access control list.";
+    case FileVerdict::kChangeable:
+      return "Registry key inventory skipped: mup.xml may be changed by accounts other than "
+             "SYSTEM, Administrators and TrustedInstaller.";
+    case FileVerdict::kUnknownEntry:
+      return "Registry key inventory skipped: mup.xml has an access control entry of an unknown "
+             "type.";
+    case FileVerdict::kTooLarge:
+      return "Registry key inventory skipped: mup.xml is larger than 1 MiB.";
+    case FileVerdict::kUnknown:
+    case FileVerdict::kTrusted:
+      break;
+  }
+  return "Registry key inventory skipped: the security of mup.xml cannot be read.";
+}
+
 }  // namespace
 
 void write_inventory_record() {
-  platform::FileContents contents;
-  if (platform::read_whole_file("mup.xml", &contents) != platform::ReadFileResult::kRead) return;
-  write_from(std::string_view(contents.data.get(), contents.size));
+  // Opened once and judged from that same handle, which stays open until the text is read: while
+  // it is held nobody can write, rename or replace the file (it is shared for reading only).
+  platform::OpenResult result;
+  platform::HeldFile file = platform::HeldFile::open_to_read("mup.xml", &result);
+  if (!file.is_open()) return;
+  uint64_t size = 0;
+  FileVerdict verdict = judge_file(file, kMaxMupSize, &size);
+  if (verdict != FileVerdict::kTrusted) {
+    log_line("%s", refusal(verdict));
+    return;
+  }
+  std::unique_ptr<char[]> text(new (std::nothrow) char[size == 0 ? 1 : size]);
+  if (text == nullptr || !file.read(text.get(), size)) return;
+  file = platform::HeldFile();
+  write_from(std::string_view(text.get(), size));
 }
 
 }  // namespace fwu

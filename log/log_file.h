@@ -13,13 +13,18 @@ constexpr size_t kMaxLogLine = 16383;
 
 // Formats printf-style and appends the text as one line (CR LF ends, also for "\n" inside it) to
 // the log named on the command line; does nothing when no log is named. Creates the missing
-// directories of the path once when the file cannot be opened for that reason.
+// directories of the path once when the file cannot be opened for that reason. A path that leads
+// through a reparse point whose owner is not trusted, or to a file that is a reparse point or has
+// more than one name, turns the log off for the rest of the run: nothing is created or written.
 void log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // "Executed " and the current UTC time.
 void start_stamp();
 // "Completed " and the current UTC time.
 void end_stamp();
+
+// Turns the log back on after a refused path, as in a new process. For tests.
+void reset_log_for_test();
 
 // "YYYY/MM/DD hh:mm:ss".
 std::string format_stamp(const platform::UtcTime& time);

@@ -59,4 +59,26 @@ check "icon resource" eval 'wrestool -l --type=14 "$exe" | grep -q "type=group_i
 check "RCDATA 104 equals resources/firmware.hex" \
   cmp -s <(resource 10 104) "$root/resources/firmware.hex"
 
+# ---- Hardening (cmake/hardening.cmake) ----------------------------------------------------------
+# The PE flags, from the optional header's DllCharacteristics: the image may be placed anywhere
+# in the 64-bit address space and its data is never run.
+characteristics=$(awk '/^DllCharacteristics/ {print $2}' <<<"$headers")
+echo "DllCharacteristics: 0x$characteristics"
+pe_flag() {  # BIT: the flag is set
+  [[ -n $characteristics ]] && (( 16#$characteristics & $1 ))
+}
+check "PE flag dynamic base (0x0040)" pe_flag 0x0040
+check "PE flag high-entropy VA (0x0020)" pe_flag 0x0020
+check "PE flag NX compatible (0x0100)" pe_flag 0x0100
+# The stack protector's runtime is in the image (libssp, linked statically): its failure message
+# survives stripping. Where symbols are left, count the functions that check their canary.
+check "stack protector runtime linked in" grep -qaF '*** stack smashing detected ***' "$exe"
+symbols=$(x86_64-w64-mingw32-nm "$exe" 2>/dev/null)
+if grep -q ' T __stack_chk_fail$' <<<"$symbols"; then
+  canaries=$(x86_64-w64-mingw32-objdump -d --no-show-raw-insn "$exe" |
+               grep -c 'call.*<__stack_chk_fail>')
+  echo "functions that check a stack canary: $canaries"
+  check "functions check their stack canary" [ "$canaries" -gt 0 ]
+fi
+
 report windows-exe

@@ -5,7 +5,7 @@
 # machine's touchpad, HID interfaces and device tree. They are selected with WINEDLLOVERRIDES for
 # the program's process alone; every other process of the prefix keeps Wine's own DLLs.
 #   - a silent run updates the touchpad from 16 to 17: exit code 0, the log, the flash equal to
-#     the image, and the inventory values of mup.xml read back with `wine reg query`;
+#     the image; its mup.xml, which Wine reports as the user's, is refused and writes nothing;
 #   - an interactive run on a virtual X display: question 2 answered Yes with the keyboard, the
 #     background notice's first box, the success box; and one that takes the default answer, No;
 #   - failure roads through the real backend: ERROR 8, ERROR 16, ERROR 21, no eligible device and
@@ -232,6 +232,14 @@ check "probe: an option of the program's own side is no machine option (got $sta
 # ---- The program's runs ---------------------------------------------------------------------
 
 echo "--- silent update, with mup.xml"
+# ---- mup.xml and the trust boundary ----------------------------------------------------------
+# The program reads mup.xml only when no standard user can have written it: owned by SYSTEM,
+# Administrators or TrustedInstaller, and changeable by them alone. Wine 8 keeps no owner for a
+# file: it reports the user running Wine as the owner of every file, with an access list made
+# from the Unix mode bits that lets that user do everything, also after SetNamedSecurityInfo sets
+# another owner and list (backend_probe.exe in scripts/wine-smoke.sh prints both). So under Wine
+# no mup.xml can pass: the silent run shows one refused for the right reason, with its line and
+# no registry value. Trusted files that write the record are the simulated machine's tests'.
 mkdir -p "$drive_c/runs/silent"
 cat >"$drive_c/runs/silent/mup.xml" <<'EOF'
 <registrykey componentID="touchpad">
@@ -241,6 +249,9 @@ cat >"$drive_c/runs/silent/mup.xml" <<'EOF'
   <displayValue>"Touchpad firmware 17"</displayValue>
 </registrykey>
 EOF
+mup_refused="Registry key inventory skipped: mup.xml is not owned by SYSTEM, Administrators or"
+mup_refused+=" TrustedInstaller."
+# ---- end of mup.xml and the trust boundary ---------------------------------------------------
 seen=""
 start_program silent "" /S '/vLOGFILE=C:\runs\silent\fw.log'
 while kill -0 "$pid" 2>/dev/null; do
@@ -249,15 +260,14 @@ while kill -0 "$pid" 2>/dev/null; do
 done
 finish_program silent $updated
 check "silent: no window" [ -z "$seen" ]
-check "silent: log of a successful update" \
-  log_is silent '/S /vLOGFILE=C:\runs\silent\fw.log' "Firmware update successful."
+check "silent: log of a successful update, mup.xml refused" \
+  log_is silent '/S /vLOGFILE=C:\runs\silent\fw.log' "Firmware update successful." "$mup_refused"
 check "silent: the touchpad runs firmware 17" touchpad_is silent firmware 17
 check "silent: the flash holds the image" flash_is_image silent
 check "silent: the touchpad's transport device was restarted once" node_is silent 'ACPI\TPD0001\1' \
   'present 1 disabled 0 problem 0 disables 1 enables 1 reenumerations 0 removals 0 uninstalls 0'
-check "silent: inventory value in the registry" default_value 'SOFTWARE\FwuE2E\Touchpad' 17
-check "silent: display value in the registry, without its quotes" \
-  default_value 'SOFTWARE\FwuE2E\Display' 'Touchpad firmware 17'
+check "silent: the refused mup.xml wrote no inventory value" no_key 'SOFTWARE\FwuE2E\Touchpad'
+check "silent: nor a display value" no_key 'SOFTWARE\FwuE2E\Display'
 
 echo "--- interactive update"
 arguments='/vLOGFILE=C:\runs\interactive\fw.log'

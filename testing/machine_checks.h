@@ -8,6 +8,7 @@
 #include "platform/resource.h"
 #include "platform/sim/device_tree.h"
 #include "platform/sim/hid_world.h"
+#include "platform/sim/sim.h"
 #include "platform/sim/touchpad.h"
 
 namespace fwu::testing {
@@ -28,7 +29,9 @@ inline bool flash_holds_shipped_image() {
 inline bool everything_released() {
   const sim::HidWorld& hid = sim::hid_world();
   return hid.open_handles == 0 && hid.preparsed_data == 0 && hid.interface_lists == 0 &&
-         hid.interface_paths == 0 && sim::device_tree().device_lists == 0;
+         hid.interface_paths == 0 && sim::device_tree().device_lists == 0 &&
+         sim::file_security().open_files == 0 && sim::run_mutex().open_handles == 0 &&
+         sim::run_mutex().holders == 0;
 }
 
 }  // namespace fwu::testing

@@ -5,6 +5,7 @@
 #include "app/update.h"
 #include "device/device_connection.h"
 #include "image/firmware_image.h"
+#include "log/log_file.h"
 
 namespace fwu::testing {
 
@@ -13,6 +14,7 @@ inline void reset_process_state() {
   reset_bootloader_mode_for_test();
   reset_firmware_version_for_test();
   reset_hex_decoder_for_test();
+  reset_log_for_test();
 }
 
 }  // namespace fwu::testing

@@ -4,7 +4,6 @@
 #include <unistd.h>
 
 #include <cerrno>
-#include <new>
 #include <string>
 #include <utility>
 
@@ -60,20 +59,38 @@ void AppendFile::close() {
   impl_ = nullptr;
 }
 
-AppendFile AppendFile::open(const char* path, AppendOpen* result) {
-  int fd = ::open(sim::host_path(path).c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+AppendFile AppendFile::open(const char* path, OpenResult* result) {
+  std::string host = sim::host_path(path);
+  int fd = ::open(host.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
+  if (fd < 0 && errno == ELOOP) {
+    // A link at the end of the path: opened itself, as Windows opens a reparse point.
+    fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
+    if (fd >= 0) {
+      *result = OpenResult::kOpened;
+      return AppendFile(new Impl{fd});
+    }
+  }
   if (fd < 0) {
-    *result = errno == ENOENT ? AppendOpen::kMissingDirectory : AppendOpen::kFailed;
+    *result = errno == ENOENT ? OpenResult::kNotFound : OpenResult::kFailed;
     return AppendFile();
   }
   // Stands for the Windows "no sharing" open: a file that another opener holds is refused.
   if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
     ::close(fd);
-    *result = AppendOpen::kFailed;
+    *result = OpenResult::kNotAllowed;
     return AppendFile();
   }
-  *result = AppendOpen::kOpened;
+  *result = OpenResult::kOpened;
   return AppendFile(new Impl{fd});
+}
+
+bool AppendFile::facts(FileFacts* facts) const {
+  struct stat info {};
+  if (impl_ == nullptr || ::fstat(impl_->fd, &info) != 0) return false;
+  facts->reparse_point = S_ISLNK(info.st_mode);
+  facts->links = static_cast<uint32_t>(info.st_nlink);
+  facts->size = static_cast<uint64_t>(info.st_size);
+  return true;
 }
 
 bool AppendFile::write_line(const char* text) {
@@ -92,31 +109,6 @@ bool AppendFile::write_line(const char* text) {
     done += static_cast<size_t>(n);
   }
   return true;
-}
-
-ReadFileResult read_whole_file(const char* name, FileContents* contents) {
-  *contents = FileContents{};
-  int fd = ::open(sim::host_path(name).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return ReadFileResult::kCannotOpen;
-  struct stat info {};
-  ReadFileResult result = ReadFileResult::kRead;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    result = ReadFileResult::kReadFailed;
-  } else if (static_cast<unsigned long long>(info.st_size) >= (1ULL << 32)) {
-    result = ReadFileResult::kTooLarge;
-  } else {
-    size_t size = static_cast<size_t>(info.st_size);
-    std::unique_ptr<char[]> data(new (std::nothrow) char[size == 0 ? 1 : size]);
-    if (data == nullptr) {
-      result = ReadFileResult::kNoMemory;
-    } else if (::read(fd, data.get(), size) != static_cast<ssize_t>(size)) {
-      result = ReadFileResult::kReadFailed;
-    } else {
-      *contents = FileContents{std::move(data), size};
-    }
-  }
-  ::close(fd);
-  return result;
 }
 
 }  // namespace platform

@@ -9,6 +9,8 @@ void reset() {
   reset_ui();
   reset_process();
   reset_files();
+  reset_file_security();
+  reset_run_mutex();
   reset_devices();
   reset_registry();
   reset_resource();

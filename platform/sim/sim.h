@@ -10,9 +10,11 @@
 #include <set>
 #include <span>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "platform/clock.h"
+#include "platform/security.h"
 
 namespace sim {
 
@@ -95,6 +97,68 @@ Files& files();
 // "C:\a\b\fw.log" is the file a/b/fw.log in a directory named "C:" below the current one, and a
 // path that starts with a backslash starts in the current directory, the simulated root.
 std::string host_path(const char* path);
+
+// ---- File security -----------------------------------------------------------------------------
+
+// What the machine knows of a file or directory beyond its bytes. Host symbolic links stand for
+// reparse points (links, junctions, mount points) and host hard links for hard links; owner and
+// access list are kept here, per file (so the names of a hard-linked file share them), and a file
+// without an entry of its own has `FileSecurity::default_file`'s.
+struct FileModel {
+  platform::Security security;
+  bool network_volume = false;  // on a volume that another computer serves
+  bool unreadable = false;      // the system cannot tell its facts or security
+  bool not_allowed = false;     // it exists but may not be opened
+};
+
+struct FileSecurity {
+  // As an administrator leaves a file: owned by Administrators; SYSTEM and Administrators may do
+  // everything, Users may read and run it.
+  FileModel default_file;
+  std::map<std::pair<uint64_t, uint64_t>, FileModel> by_file;  // by host device and inode
+  int open_files = 0;                                          // HeldFile objects alive now
+};
+FileSecurity& file_security();
+// The model of the file or directory at the Windows path `path` (a link itself, not where it
+// leads), made from the default when it has none yet; nullptr when nothing is there.
+FileModel* file_model(const std::string& path);
+
+// Accounts, for building owners and access lists.
+platform::Sid sid_system();               // S-1-5-18
+platform::Sid sid_administrators();       // S-1-5-32-544
+platform::Sid sid_trusted_installer();    // S-1-5-80-956008885-...
+platform::Sid sid_users();                // S-1-5-32-545
+platform::Sid sid_authenticated_users();  // S-1-5-11
+platform::Sid sid_standard_user();        // S-1-5-21-1004336348-1177238915-682003330-1001
+// An allow entry that applies to the object itself.
+platform::Ace allow(const platform::Sid& sid, uint32_t mask);
+// A file that only SYSTEM and Administrators may change, owned by `owner`, with `more` entries
+// after theirs.
+platform::Security locked_security(const platform::Sid& owner,
+                                   std::vector<platform::Ace> more = {});
+
+// ---- Run mutex
+// -----------------------------------------------------------------------------------
+
+// The machine-wide mutex of the program's runs, as the other processes of the machine see it.
+struct RunMutex {
+  bool open_elsewhere = false;  // another process has it open: it exists without the program
+  platform::Security security;  // as its maker made it
+  bool fail = false;            // it can be neither made nor opened
+  bool abandoned = false;       // its last holder ended without releasing it
+  // Another run of the program holds it: the program's first wait lets that run go to its end
+  // (it runs inside the wait, as the other process would meanwhile) and then takes the mutex.
+  std::function<void()> other_run;
+  // A process that never releases it: a wait for it would never end, so the simulation stops
+  // with a message instead.
+  bool held_for_ever = false;
+  int open_handles = 0;  // the program's
+  int holders = 0;       // acquired by the program and not released
+  int waits = 0;         // every wait of the program
+};
+RunMutex& run_mutex();
+// The security with which the program makes the mutex.
+platform::Security run_mutex_security();
 
 // ---- Registry ---------------------------------------------------------------------------------
 

@@ -9,9 +9,15 @@ void reset_clock();
 void reset_ui();
 void reset_process();
 void reset_files();
+void reset_file_security();
+void reset_run_mutex();
 void reset_registry();
 void reset_resource();
 void reset_devices();
+
+// The model of the file with this host device and inode number, or the default one.
+struct FileModel;
+const FileModel& file_model_of(uint64_t device, uint64_t inode);
 
 // Between the HID interfaces and the emulated touchpad behind them. A report reaches the
 // touchpad only once the HID layer has let it through; false when the device fails the call

@@ -28,6 +28,11 @@ HMODULE newdev() {
   return load_from_system32(&module, L"newdev.dll");
 }
 
+HMODULE ntdll() {
+  static HMODULE module = nullptr;
+  return load_from_system32(&module, L"ntdll.dll");
+}
+
 HMODULE winmm() {
   static HMODULE module = nullptr;
   return load_from_system32(&module, L"winmm.dll");
@@ -140,6 +145,14 @@ BOOL DiUninstallDevice(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA device, DWOR
                        PBOOL need_reboot) {
   auto* fn = find<decltype(::DiUninstallDevice)>(newdev(), "DiUninstallDevice");
   return fn != nullptr ? fn(parent, list, device, flags, need_reboot) : FALSE;
+}
+
+NTSTATUS NtQueryVolumeInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
+                                      ULONG length, FS_INFORMATION_CLASS information_class) {
+  auto* fn =
+      find<decltype(::NtQueryVolumeInformationFile)>(ntdll(), "NtQueryVolumeInformationFile");
+  return fn != nullptr ? fn(file, status, information, length, information_class)
+                       : static_cast<NTSTATUS>(0xC0000002L);  // STATUS_NOT_IMPLEMENTED
 }
 
 MMRESULT timeBeginPeriod(UINT period) {

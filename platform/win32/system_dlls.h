@@ -20,6 +20,7 @@
 #include <hidsdi.h>
 #include <mmsystem.h>
 #include <setupapi.h>
+#include <winternl.h>
 
 namespace platform::win32::system_dll {
 
@@ -55,6 +56,10 @@ CONFIGRET CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST node, ULO
 // newdev.dll
 BOOL DiUninstallDevice(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA device, DWORD flags,
                        PBOOL need_reboot);
+
+// ntdll.dll: in every process already; looked up here so that the import table keeps its list.
+NTSTATUS NtQueryVolumeInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
+                                      ULONG length, FS_INFORMATION_CLASS information_class);
 
 // winmm.dll
 MMRESULT timeBeginPeriod(UINT period);

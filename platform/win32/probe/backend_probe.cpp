@@ -1,13 +1,22 @@
 // Runs the parts of the Windows backend that the program's no-device road does not reach, on
 // whatever Wine offers: the registry calls of the inventory record, the walk over the present
-// HID interfaces and ACPI HID-class devices, and the case-blind comparison. (The configuration
+// HID interfaces and ACPI HID-class devices, the case-blind comparison, the files held open to
+// be judged (facts, owner and access list, volume, sharing) and the run mutex. (The configuration
 // manager's disable, enable and interface property calls end a Wine process, so they stay out.)
 // Prints one line per failed expectation; exit status 0 when there was none.
+#include <windows.h>
+
+// After windows.h, which they need.
+#include <aclapi.h>
+#include <sddl.h>
+
 #include <cstdio>
 #include <string>
 
 #include "platform/devnode.h"
+#include "platform/file_system.h"
 #include "platform/hid.h"
+#include "platform/process.h"
 #include "platform/registry.h"
 
 namespace {
@@ -68,11 +77,114 @@ void acpi_devices() {
   expect(!equal_ignoring_case(u"hidi2c", u"hidi2c0"), "length does");
 }
 
+std::string sid_text(const platform::Sid& sid) {
+  std::string text = "S-1-" + std::to_string(sid.authority);
+  for (uint32_t part : sid.sub_authorities) text += "-" + std::to_string(part);
+  return text;
+}
+
+void print_security(const char* what, const platform::Security& security) {
+  std::printf("%s: owner %s, %s", what, security.has_owner ? sid_text(security.owner).c_str() : "-",
+              security.has_dacl ? "dacl" : "no dacl");
+  for (const platform::Ace& ace : security.dacl) {
+    std::printf(" (%d %02x %08x %s)", static_cast<int>(ace.type), ace.flags, ace.mask,
+                sid_text(ace.sid).c_str());
+  }
+  std::printf("\n");
+}
+
+// Owner Administrators; SYSTEM and Administrators may do everything, nobody else anything.
+void lock_down(const char* name) {
+  PSECURITY_DESCRIPTOR descriptor = nullptr;
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(
+          "O:BAD:P(A;;FA;;;SY)(A;;FA;;;BA)", SDDL_REVISION_1, &descriptor, nullptr)) {
+    return;
+  }
+  PSID owner = nullptr;
+  PACL dacl = nullptr;
+  BOOL present = FALSE;
+  BOOL defaulted = FALSE;
+  GetSecurityDescriptorOwner(descriptor, &owner, &defaulted);
+  GetSecurityDescriptorDacl(descriptor, &present, &dacl, &defaulted);
+  DWORD error = SetNamedSecurityInfoA(
+      const_cast<char*>(name), SE_FILE_OBJECT,
+      OWNER_SECURITY_INFORMATION | DACL_SECURITY_INFORMATION | PROTECTED_DACL_SECURITY_INFORMATION,
+      owner, nullptr, dacl, nullptr);
+  std::printf("SetNamedSecurityInfo: %lu\n", error);
+  LocalFree(descriptor);
+}
+
+void held_files() {
+  using namespace platform;
+  const char* log = "C:\\fwu-probe\\log\\fw.log";
+  OpenResult result;
+  AppendFile file = AppendFile::open(log, &result);
+  expect(!file.is_open() && result == OpenResult::kNotFound, "a missing directory is told apart");
+  create_directory("C:\\fwu-probe");
+  create_directory("C:\\fwu-probe\\log");
+  file = AppendFile::open(log, &result);
+  FileFacts facts;
+  expect(file.is_open() && file.facts(&facts) && facts.links == 1 && !facts.reparse_point,
+         "the log file opens, with one name and no reparse point");
+  expect(!AppendFile::open(log, &result).is_open() && result == OpenResult::kNotAllowed,
+         "nobody else opens the log file while a line is written");
+  expect(file.write_line("a\nb"), "a line is written");
+  file = AppendFile();
+
+  HeldFile held = HeldFile::open_to_read(log, &result);
+  char text[7] = {};
+  bool remote = true;
+  Security security;
+  expect(held.is_open() && held.facts(&facts) && facts.size == 6, "a file held to be read");
+  expect(held.read(text, 6) && std::string(text) == "a\r\nb\r\n", "lines end in CR LF");
+  expect(held.on_network_volume(&remote) && !remote, "its volume is a local one");
+  expect(held.security(&security) && security.has_owner, "its owner and access list are read");
+  expect(!AppendFile::open(log, &result).is_open() && result == OpenResult::kNotAllowed,
+         "nobody writes a file while it is held to be read");
+  print_security("a file's security", security);
+  held = HeldFile();
+  // What the system keeps of an owner and access list set on the file (Wine 8 keeps no owner).
+  lock_down(log);
+  held = HeldFile::open_to_read(log, &result);
+  if (held.security(&security)) print_security("after SetNamedSecurityInfo", security);
+  held = HeldFile();
+
+  expect(CreateHardLinkA("C:\\fwu-probe\\other.log", log, nullptr) != FALSE, "a hard link is made");
+  held = HeldFile::open_to_read("C:\\fwu-probe\\other.log", &result);
+  expect(held.facts(&facts) && facts.links == 2, "a hard-linked file has two names");
+  held = HeldFile::open_to_read("C:\\fwu-probe\\none.xml", &result);
+  expect(!held.is_open() && result == OpenResult::kNotFound, "a missing file is told apart");
+
+  HeldFile directory = HeldFile::open_directory("C:\\fwu-probe", &result);
+  expect(directory.facts(&facts) && !facts.reparse_point, "a directory is held");
+  expect(MoveFileA("C:\\fwu-probe", "C:\\fwu-moved") == FALSE,
+         "a held directory cannot be renamed");
+}
+
+void run_mutex() {
+  using namespace platform;
+  const Sid administrators{5, {32, 544}};
+  MutexOpen opened;
+  RunMutex first = RunMutex::create_or_open(&opened);
+  Security security;
+  expect(first.is_open() && opened == MutexOpen::kCreated, "the run mutex is made");
+  expect(first.security(&security) && security.owner == administrators,
+         "it is owned by Administrators");
+  print_security("the run mutex's security", security);
+  expect(first.wait() == MutexWait::kAcquired, "it is acquired");
+  RunMutex second = RunMutex::create_or_open(&opened);
+  expect(second.is_open() && opened == MutexOpen::kExisting, "a second opener finds it");
+  expect(second.security(&security) && security.owner == administrators,
+         "and its owner, Administrators");
+}
+
 }  // namespace
 
 int main() {
   registry();
   hid_interfaces();
   acpi_devices();
+  held_files();
+  run_mutex();
   return g_failures == 0 ? 0 : 1;
 }

@@ -1,0 +1,136 @@
+// One run of the program at a time per machine.
+#include <functional>
+#include <string>
+#include <utility>
+
+#include "app/program.h"
+#include "app/settings.h"
+#include "platform/sim/machine.h"
+#include "testing/machine_checks.h"
+#include "testing/sim_test.h"
+
+namespace fwu {
+namespace {
+
+class RunMutexTest : public testing::SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    sim::ui().default_answer = sim::kIdYes;
+  }
+
+  static int run(const std::string& arguments) {
+    std::string command_line = "fwupdate.exe " + arguments;
+    return run_program(arguments, command_line.c_str());
+  }
+
+  // Another run of the program, started first with `arguments`, holds the mutex when this one
+  // asks for it. It runs inside this run's wait, in a process state of its own; what it saw is
+  // kept in `first_`.
+  void first_run_holds_the_mutex(const std::string& arguments, const std::string& own_arguments) {
+    sim::RunMutex& mutex = sim::run_mutex();
+    mutex.open_elsewhere = true;
+    mutex.security = sim::run_mutex_security();
+    mutex.other_run = [this, arguments, own_arguments] {
+      first_.reports_before = sim::touchpad().received.size();
+      first_.log_before = read_file("second.log");
+      testing::reset_process_state();
+      first_.exit_code = run(arguments);
+      first_.reports = sim::touchpad().received.size();
+      testing::reset_process_state();  // back to the second run's process
+      read_command_line(own_arguments);
+    };
+  }
+
+  struct FirstRun {
+    size_t reports_before = 0;
+    std::string log_before;
+    int exit_code = -1;
+    size_t reports = 0;
+  } first_;
+};
+
+TEST_F(RunMutexTest, SecondRunWaitsForTheFirstAndFindsTheTargetVersion) {
+  first_run_holds_the_mutex("/S /vLOGFILE=first.log", "/S /vLOGFILE=second.log");
+  EXPECT_EQ(run("/S /vLOGFILE=second.log"), kExitSameVersion);
+  EXPECT_EQ(first_.exit_code, kExitUpdated);
+  EXPECT_EQ(first_.reports_before, 0u) << "the second run touched the touchpad before it waited";
+  EXPECT_EQ(first_.log_before, "") << "the second run logged before it waited";
+  EXPECT_GT(sim::touchpad().received.size(), first_.reports) << "the second run read the version";
+  EXPECT_EQ(sim::running_version(), 17);
+  EXPECT_NE(read_file("second.log").find("The device already has the target firmware version."),
+            std::string::npos);
+  EXPECT_EQ(sim::run_mutex().waits, 2);
+  EXPECT_EQ(sim::run_mutex().holders, 0);
+  EXPECT_EQ(sim::run_mutex().open_handles, 0);
+}
+
+TEST_F(RunMutexTest, SecondRunRecoversATouchpadTheFirstLeftInItsBootloader) {
+  sim::MachineSetup setup;
+  setup.failures = {{sim::Command::kWrite, 3}};
+  sim::set_up_machine(setup);
+  first_run_holds_the_mutex("/S", "/S");
+  sim::RunMutex& mutex = sim::run_mutex();
+  std::function<void()> first = std::move(mutex.other_run);
+  mutex.other_run = [first] {
+    first();
+    sim::touchpad().faults = {};  // the write that failed the first run goes through now
+  };
+  EXPECT_EQ(run("/S"), kExitUpdated);
+  EXPECT_EQ(first_.exit_code, kExitUpdateFailed);
+  EXPECT_TRUE(testing::flash_holds_shipped_image());
+  EXPECT_EQ(sim::running_version(), 17);
+}
+
+TEST_F(RunMutexTest, MutexSquattedByAStandardUserIsNotWaitedFor) {
+  sim::RunMutex& mutex = sim::run_mutex();
+  mutex.open_elsewhere = true;
+  mutex.held_for_ever = true;
+  mutex.security = sim::locked_security(sim::sid_standard_user());
+  EXPECT_EQ(run("/S"), kExitUpdated);
+  EXPECT_EQ(mutex.waits, 0);
+  EXPECT_EQ(mutex.open_handles, 0);
+
+  // Nor one whose owner cannot be told.
+  sim::reset();
+  testing::reset_process_state();
+  sim::run_mutex().open_elsewhere = true;
+  sim::run_mutex().held_for_ever = true;
+  EXPECT_EQ(run("/S"), kExitUpdated);
+  EXPECT_EQ(sim::run_mutex().waits, 0);
+}
+
+TEST_F(RunMutexTest, AbandonedMutexCountsAsAcquired) {
+  sim::RunMutex& mutex = sim::run_mutex();
+  mutex.open_elsewhere = true;
+  mutex.security = sim::run_mutex_security();
+  mutex.abandoned = true;
+  EXPECT_EQ(run("/S"), kExitUpdated);
+  EXPECT_EQ(mutex.waits, 1);
+  EXPECT_EQ(mutex.holders, 0);
+}
+
+TEST_F(RunMutexTest, RunWithoutTheMutexWhenItCannotBeHad) {
+  sim::run_mutex().fail = true;
+  EXPECT_EQ(run("/S"), kExitUpdated);
+  EXPECT_EQ(sim::run_mutex().waits, 0);
+}
+
+TEST_F(RunMutexTest, EveryRunTakesTheMutexBeforeItLogsAndGivesItBack) {
+  EXPECT_EQ(run("/S /vLOGFILE=fw.log"), kExitUpdated);
+  EXPECT_EQ(sim::run_mutex().waits, 1);
+  EXPECT_EQ(sim::run_mutex().holders, 0);
+  EXPECT_EQ(sim::run_mutex().open_handles, 0);
+
+  sim::reset();
+  testing::reset_process_state();
+  sim::MachineSetup setup;
+  setup.device = sim::DeviceStart::kNone;
+  sim::set_up_machine(setup);
+  EXPECT_EQ(run("/S"), kExitNoDevice);
+  EXPECT_EQ(sim::run_mutex().waits, 1);
+  EXPECT_EQ(sim::run_mutex().open_handles, 0) << "also on a run that ends early";
+}
+
+}  // namespace
+}  // namespace fwu

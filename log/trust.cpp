@@ -1,0 +1,81 @@
+#include "log/trust.h"
+
+namespace fwu {
+
+namespace {
+
+using platform::Sid;
+
+constexpr uint64_t kNtAuthority = 5;
+
+// Rights that read or run a file, or none at all on a file (deleting a child is a directory's
+// right): an account that holds only these cannot change what the program reads.
+constexpr uint32_t kLeavesFileAlone =
+    platform::kFileReadData | platform::kFileReadEa | platform::kFileExecute |
+    platform::kFileDeleteChild | platform::kFileReadAttributes | platform::kReadControl |
+    platform::kSynchronize | platform::kGenericRead | platform::kGenericExecute;
+
+}  // namespace
+
+bool is_trusted_account(const Sid& sid) {
+  static const Sid kTrusted[] = {
+      {kNtAuthority, {18}},       // SYSTEM
+      {kNtAuthority, {32, 544}},  // BUILTIN\Administrators
+      {kNtAuthority, {80, 956008885, 3418522649, 1831038044, 1853292631, 2271478464}},
+  };
+  for (const Sid& trusted : kTrusted) {
+    if (sid == trusted) return true;
+  }
+  return false;
+}
+
+bool grants_change(uint32_t mask) {
+  return (mask & ~kLeavesFileAlone) != 0;
+}
+
+FileVerdict judge_security(const platform::Security& security) {
+  if (!security.has_owner || !is_trusted_account(security.owner)) {
+    return FileVerdict::kUntrustedOwner;
+  }
+  if (!security.has_dacl) return FileVerdict::kNoDacl;
+  for (const platform::Ace& ace : security.dacl) {
+    // A deny entry takes rights away, whatever its kind; ignoring it can only make the verdict
+    // stricter.
+    if (ace.type == platform::AceType::kDeny) continue;
+    // Conditional, object and compound entries, and whatever a later system adds, may grant
+    // rights on terms this program cannot weigh.
+    if (ace.type == platform::AceType::kOther) return FileVerdict::kUnknownEntry;
+    if ((ace.flags & platform::kAceInheritOnly) != 0) continue;
+    if (grants_change(ace.mask) && !is_trusted_account(ace.sid)) return FileVerdict::kChangeable;
+  }
+  return FileVerdict::kTrusted;
+}
+
+FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64_t* size) {
+  platform::FileFacts facts;
+  bool remote = true;
+  platform::Security security;
+  if (!file.facts(&facts)) return FileVerdict::kUnknown;
+  if (facts.reparse_point) return FileVerdict::kReparsePoint;
+  if (facts.links != 1) return FileVerdict::kLinked;
+  // A server reports whatever owner and access list it likes, and "Administrators" there means
+  // the server's own; a standard user may run the program from a share of a computer of theirs.
+  if (!file.on_network_volume(&remote)) return FileVerdict::kUnknown;
+  if (remote) return FileVerdict::kNetworkVolume;
+  if (!file.security(&security)) return FileVerdict::kUnknown;
+  FileVerdict verdict = judge_security(security);
+  if (verdict != FileVerdict::kTrusted) return verdict;
+  if (facts.size > max_size) return FileVerdict::kTooLarge;
+  *size = facts.size;
+  return FileVerdict::kTrusted;
+}
+
+bool is_trusted_directory(const platform::HeldFile& directory) {
+  platform::FileFacts facts;
+  if (!directory.facts(&facts)) return false;
+  if (!facts.reparse_point) return true;
+  platform::Security security;
+  return directory.security(&security) && security.has_owner && is_trusted_account(security.owner);
+}
+
+}  // namespace fwu

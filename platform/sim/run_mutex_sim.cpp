@@ -1,0 +1,82 @@
+// The machine-wide mutex of the program's runs.
+#include <cstdio>
+#include <cstdlib>
+#include <functional>
+#include <utility>
+
+#include "platform/process.h"
+#include "platform/sim/sim.h"
+#include "platform/sim/sim_internal.h"
+
+namespace sim {
+
+namespace {
+RunMutex g_run_mutex;
+}
+
+RunMutex& run_mutex() {
+  return g_run_mutex;
+}
+
+void reset_run_mutex() {
+  g_run_mutex = RunMutex{};
+}
+
+platform::Security run_mutex_security() {
+  return locked_security(sid_administrators());
+}
+
+}  // namespace sim
+
+struct platform::RunMutex::Impl {};
+
+namespace platform {
+
+RunMutex RunMutex::create_or_open(MutexOpen* result) {
+  sim::RunMutex& mutex = sim::run_mutex();
+  if (mutex.fail) {
+    *result = MutexOpen::kFailed;
+    return RunMutex();
+  }
+  bool exists = mutex.open_elsewhere || mutex.open_handles > 0;
+  if (!exists) mutex.security = sim::run_mutex_security();
+  *result = exists ? MutexOpen::kExisting : MutexOpen::kCreated;
+  ++mutex.open_handles;
+  return RunMutex(new Impl);
+}
+
+bool RunMutex::security(Security* security) const {
+  if (impl_ == nullptr) return false;
+  *security = sim::run_mutex().security;
+  return true;
+}
+
+MutexWait RunMutex::wait() {
+  sim::RunMutex& mutex = sim::run_mutex();
+  if (impl_ == nullptr) return MutexWait::kFailed;
+  ++mutex.waits;
+  if (mutex.held_for_ever) {
+    std::fprintf(stderr, "sim: the program waits for ever for a run mutex that is never freed\n");
+    std::abort();
+  }
+  if (mutex.other_run) {
+    std::function<void()> other_run = std::exchange(mutex.other_run, nullptr);
+    other_run();
+    mutex.open_elsewhere = false;  // that process has ended
+  }
+  ++mutex.holders;
+  acquired_ = true;
+  return std::exchange(mutex.abandoned, false) ? MutexWait::kAbandoned : MutexWait::kAcquired;
+}
+
+void RunMutex::close() {
+  if (impl_ == nullptr) return;
+  sim::RunMutex& mutex = sim::run_mutex();
+  if (acquired_) --mutex.holders;
+  acquired_ = false;
+  --mutex.open_handles;
+  delete impl_;
+  impl_ = nullptr;
+}
+
+}  // namespace platform
