@@ -2,9 +2,12 @@
 # Checks the Windows program without running it: a PE32+ executable for the graphical subsystem
 # whose import table names only DLLs that Windows always loads from its own directory (no MinGW
 # runtime DLL, nothing that a planted DLL in the program's folder could stand in for), and whose
-# resources hold the firmware image, the manifest, the version information and the icon.
+# resources hold the firmware image, the manifest, the version information and the icon; and that
+# it is the program as shipped: stripped, its symbols apart, signed by the certificate in
+# SIGNER.pem (by default the one the build signed with, written beside the executable).
 set -uo pipefail
-exe=${1:?usage: check-windows-exe.sh fwupdate.exe}
+exe=${1:?usage: check-windows-exe.sh fwupdate.exe [SIGNER.pem]}
+signer=${2:-${exe%.exe}.signer.pem}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # Known DLLs: Windows maps these from its own directory whatever folder the program runs from.
 # Every other DLL is loaded at run time by platform/win32/system_dlls.cpp.
@@ -58,5 +61,9 @@ check "version resource: file version" version_value FileVersion 1.0.0.0
 check "icon resource" eval 'wrestool -l --type=14 "$exe" | grep -q "type=group_icon"'
 check "RCDATA 104 equals resources/firmware.hex" \
   cmp -s <(resource 10 104) "$root/resources/firmware.hex"
+
+# ---- As shipped --------------------------------------------------------------------------------
+source "$(dirname "$0")/lib/shipped_exe.sh"
+check_shipped_exe "$exe" "$signer"
 
 report windows-exe
