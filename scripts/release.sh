@@ -66,7 +66,8 @@ certificate() {  # openssl x509 options for the signing certificate
     printf '  %-28s %s\n' "$package" "$(package_version "$package")"
   done
   echo "  $(x86_64-w64-mingw32-g++ --version | head -n 1)"
-  echo "  $(osslsigncode --version 2>&1 | head -n 1)"
+  echo "  $(osslsigncode --version 2>&1 | head -n 1 | sed 's/, using:$//')"
+  echo "  $(openssl version)"
   echo
   echo "signature: Authenticode, SHA-256"
   echo "  subject:             $(certificate -subject)"
