@@ -2,9 +2,12 @@
 # Checks the Windows program without running it: a PE32+ executable for the graphical subsystem
 # whose import table names only DLLs that Windows always loads from its own directory (no MinGW
 # runtime DLL, nothing that a planted DLL in the program's folder could stand in for), and whose
-# resources hold the firmware image, the manifest, the version information and the icon.
+# resources hold the firmware image, the manifest, the version information and the icon; and that
+# it is the program as shipped: stripped, its symbols apart, signed by the certificate in
+# SIGNER.pem (by default the one the build signed with, written beside the executable).
 set -uo pipefail
-exe=${1:?usage: check-windows-exe.sh fwupdate.exe}
+exe=${1:?usage: check-windows-exe.sh fwupdate.exe [SIGNER.pem]}
+signer=${2:-${exe%.exe}.signer.pem}
 root="$(cd "$(dirname "$0")/.." && pwd)"
 # Known DLLs: Windows maps these from its own directory whatever folder the program runs from.
 # Every other DLL is loaded at run time by platform/win32/system_dlls.cpp.
@@ -71,14 +74,21 @@ check "PE flag dynamic base (0x0040)" pe_flag 0x0040
 check "PE flag high-entropy VA (0x0020)" pe_flag 0x0020
 check "PE flag NX compatible (0x0100)" pe_flag 0x0100
 # The stack protector's runtime is in the image (libssp, linked statically): its failure message
-# survives stripping. Where symbols are left, count the functions that check their canary.
+# survives stripping. The shipped code's calls to it are found at the address that the symbols
+# file gives it: functions that check their canary before they return.
 check "stack protector runtime linked in" grep -qaF '*** stack smashing detected ***' "$exe"
-symbols=$(x86_64-w64-mingw32-nm "$exe" 2>/dev/null)
-if grep -q ' T __stack_chk_fail$' <<<"$symbols"; then
+stack_chk_fail=$(x86_64-w64-mingw32-nm "${exe%.exe}.debug" 2>/dev/null |
+                   awk '$3 == "__stack_chk_fail" {sub(/^0+/, "", $1); print $1}')
+canaries=0
+if [[ -n $stack_chk_fail ]]; then
   canaries=$(x86_64-w64-mingw32-objdump -d --no-show-raw-insn "$exe" |
-               grep -c 'call.*<__stack_chk_fail>')
-  echo "functions that check a stack canary: $canaries"
-  check "functions check their stack canary" [ "$canaries" -gt 0 ]
+               grep -Ec "call +(0x)?$stack_chk_fail\b")
 fi
+echo "functions that check a stack canary: $canaries (__stack_chk_fail at 0x$stack_chk_fail)"
+check "functions check their stack canary" [ "$canaries" -gt 0 ]
+
+# ---- As shipped --------------------------------------------------------------------------------
+source "$(dirname "$0")/lib/shipped_exe.sh"
+check_shipped_exe "$exe" "$signer"
 
 report windows-exe

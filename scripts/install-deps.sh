@@ -3,10 +3,11 @@
 # Usage: scripts/install-deps.sh [build|test]   (test adds Wine, Xvfb and the fuzzing runtime)
 set -euo pipefail
 
-packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64)
+packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
+          osslsigncode openssl)
 if [[ "${1:-build}" == "test" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
-             srecord python3-intelhex)
+             srecord python3-intelhex gdb)
 fi
 
 missing=()

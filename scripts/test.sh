@@ -26,6 +26,12 @@ cmake --preset windows >/dev/null
 cmake --build --preset windows
 scripts/check-windows-exe.sh build/windows/platform/win32/fwupdate.exe
 
+# The checks above and the Wine tests below take fwupdate.exe as the build leaves it: stripped and
+# signed, as it ships.
+echo "=== release: signature checks, reproducible build"
+scripts/check-signing.sh build/windows/platform/win32/fwupdate.exe
+scripts/check-reproducible.sh build/windows/platform/win32/fwupdate.exe
+
 echo "=== wine"
 scripts/wine-smoke.sh build/windows/platform/win32/fwupdate.exe
 scripts/wine-e2e.sh build/windows/platform/win32/fwupdate.exe build/linux/tools/fwimage

@@ -1,0 +1,88 @@
+#!/usr/bin/env bash
+# Makes a release of the Windows program from the commit checked out: builds it with the windows
+# preset in a fresh folder (build/release), stripped and signed; runs the executable check, the
+# reproducibility check and the Wine tests on exactly that file; and writes dist/:
+#   fwupdate.exe    the program, signed
+#   fwupdate.debug  its symbols (the program's debug link names this file)
+#   RELEASE.txt     the versions, the commit, the toolchain, the signing certificate
+#   SHA256SUMS      for `sha256sum -c SHA256SUMS`
+# Signing: FWU_SIGN_PKCS12 and FWU_SIGN_PASSWORD name the maintainer's certificate; without them
+# the release is signed with a throwaway test certificate, and RELEASE.txt says so.
+# FWU_SIGN_TIMESTAMP_URL adds a time stamp from that service (off by default: it needs the network).
+set -euo pipefail
+cd "$(dirname "$0")/.."
+
+scripts/install-deps.sh test
+
+# A release names its commit, so it is built from that commit and nothing else.
+if [[ -n $(git status --porcelain) ]]; then
+  git status --short
+  echo "FAILED: the working tree differs from its commit; commit or remove the changes first"
+  exit 1
+fi
+
+build=build/release
+exe=$build/platform/win32/fwupdate.exe
+echo "=== build ($build)"
+# A fresh folder: signing runs again, with the certificate named now.
+rm -rf "$build"
+cmake --preset windows -B "$build" >/dev/null
+cmake --build "$build" -j2
+# The end-to-end test compares the flash with the image through the Linux tool.
+cmake --preset linux >/dev/null
+cmake --build --preset linux --target fwimage
+
+echo "=== checks"
+scripts/check-windows-exe.sh "$exe"
+scripts/check-reproducible.sh "$exe"
+scripts/wine-smoke.sh "$exe"
+scripts/wine-e2e.sh "$exe" build/linux/tools/fwimage
+
+echo "=== dist"
+rm -rf dist
+mkdir dist
+cp "$exe" "$build/platform/win32/fwupdate.debug" dist/
+signer=$build/platform/win32/fwupdate.signer.pem
+
+define() {  # NAME: the value of a #define in resources/version.h
+  sed -n "s/^#define $1 \"\{0,1\}\([^\"]*\)\"\{0,1\}$/\1/p" resources/version.h
+}
+package_version() {  # PACKAGE: its installed Debian version
+  dpkg-query -W -f '${Version}' "$1"
+}
+certificate() {  # openssl x509 options for the signing certificate
+  openssl x509 -in "$signer" -noout -nameopt oneline "$@" | sed 's/^[^=]*= *//'
+}
+{
+  echo "Talvex FW Update $(define FWU_VERSION_TEXT), touchpad firmware $(define FWU_FIRMWARE_VERSION)"
+  echo
+  echo "commit:    $(git rev-parse HEAD) ($(git log -1 --format=%cI))"
+  echo "files:     fwupdate.exe (the program: stripped, signed), fwupdate.debug (its symbols);"
+  echo "           SHA-256 of each in SHA256SUMS"
+  echo
+  echo "toolchain (Debian 12 packages):"
+  for package in g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
+                 cmake osslsigncode; do
+    printf '  %-28s %s\n' "$package" "$(package_version "$package")"
+  done
+  echo "  $(x86_64-w64-mingw32-g++ --version | head -n 1)"
+  echo "  $(osslsigncode --version 2>&1 | head -n 1 | sed 's/, using:$//')"
+  echo "  $(openssl version)"
+  echo
+  echo "signature: Authenticode, SHA-256"
+  echo "  subject:             $(certificate -subject)"
+  echo "  issuer:              $(certificate -issuer)"
+  echo "  SHA-256 fingerprint: $(certificate -fingerprint -sha256)"
+  echo "  valid until:         $(certificate -enddate)"
+  echo "  time stamp:          ${FWU_SIGN_TIMESTAMP_URL:-none}"
+  if [[ -z ${FWU_SIGN_PKCS12-} ]]; then
+    echo "  TEST CERTIFICATE: made for this build alone and trusted by nobody. Not for customers."
+  fi
+  echo
+  echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh, scripts/wine-smoke.sh,"
+  echo "         scripts/wine-e2e.sh, on this fwupdate.exe"
+} >dist/RELEASE.txt
+(cd dist && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS && sha256sum -c SHA256SUMS)
+cmp "$exe" dist/fwupdate.exe
+echo
+cat dist/RELEASE.txt
