@@ -99,6 +99,10 @@ void set_up_touchpad(const MachineSetup& setup) {
   t.erase_delay = setup.erase_delay;
   t.write_rate = setup.write_rate;
   t.firmware_signature = setup.firmware_signature;
+  t.boot_ms = setup.boot_ms;
+  t.format_image_ms = setup.format_image_ms;
+  t.flush_ms = setup.flush_ms;
+  t.validate_ms = setup.validate_ms;
   t.image_never_valid = setup.image_never_valid;
   t.image_valid = setup.device != DeviceStart::kBootloader;
   for (const CommandFailure& failure : setup.failures) {
