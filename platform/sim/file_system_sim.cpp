@@ -78,6 +78,7 @@ AppendFile AppendFile::open(const char* path, AppendOpen* result) {
 
 bool AppendFile::write_line(const char* text) {
   if (impl_ == nullptr) return false;
+  sim::record_event(std::string("log ") + text);
   // Text mode on Windows writes every line feed as CR LF; the bytes must match.
   std::string bytes;
   for (const char* p = text; *p != '\0'; ++p) {
