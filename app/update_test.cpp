@@ -514,18 +514,19 @@ TEST_F(UpdateTest, RestartRoads) {
   struct Case {
     bool restart_fails;
     sim::Stale stale;
+    size_t removals;  // passes of the stale device removal
     int result;
     const char16_t* box;
     const char* log;
   };
   for (const Case& c : {
-           Case{true, sim::Stale::kRepaired, 0, u"Firmware update successful!",
+           Case{true, sim::Stale::kRepaired, 1, 0, u"Firmware update successful!",
                 "Firmware update successful."},
-           Case{true, sim::Stale::kNone, 1,
+           Case{true, sim::Stale::kNone, 2, 1,
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",
                 "Firmware update successful. The computer may need to be restarted."},
-           Case{true, sim::Stale::kStays, 1,
+           Case{true, sim::Stale::kStays, 2, 1,
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",
                 "Firmware update successful. The computer may need to be restarted."},
@@ -540,6 +541,14 @@ TEST_F(UpdateTest, RestartRoads) {
     EXPECT_EQ(sim::program_boxes().back().text, c.box);
     EXPECT_EQ(sim::program_boxes().back().style, 0x40u);
     EXPECT_EQ(log(), std::string(c.log) + "\r\n");
+    // Each pass of the removal lists the ACPI HID devices once; the restart before them did not.
+    const std::vector<std::string>& lines = sim::events().lines;
+    auto restart = std::find(lines.begin(), lines.end(), "CM_Get_Device_Interface_PropertyW");
+    EXPECT_EQ(static_cast<size_t>(std::count(restart, lines.end(), "SetupDiGetClassDevsW")),
+              c.removals);
+    EXPECT_TRUE(testing::happen_in_order({"CM_Get_Device_Interface_PropertyW",
+                                          "SetupDiGetClassDevsW", "TerminateThread notice",
+                                          "MessageBoxW 0x40 Firmware update successful!"}));
     expect_released();
   }
 }
