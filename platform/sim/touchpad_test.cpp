@@ -357,6 +357,35 @@ TEST_F(TouchpadTest, RecordsWhatACarefulHostNeverDoes) {
                               }));
 }
 
+TEST_F(TouchpadTest, EveryCommandWantsZerosAfterItsFields) {
+  start_bootloader();
+  std::vector<uint8_t> data(100, 0x5A);
+  struct Case {
+    Report report;
+    size_t fields_end;
+    const char* name;
+  };
+  for (Case& c : std::vector<Case>{{write_data(kImageStart, data), 110, "write"},
+                                   {flush(), 2, "flush"},
+                                   {validate(), 3, "validate"},
+                                   {reset_device(), 2, "reset"},
+                                   {format_image_for(9, 1, 0), 12, "format-image"},
+                                   {format_region(0, kImageStart, data), 15, "format-region"},
+                                   {invoke_bootloader(), 2, "invoke"},
+                                   {read_memory(kInfoAddress, 27), 8, "info"}}) {
+    SCOPED_TRACE(c.name);
+    touchpad().irregularities.clear();
+    // The last byte of its fields is its own (a command byte stays what it is).
+    if (c.fields_end > 2) c.report[c.fields_end - 1] |= 0x80;
+    c.report[c.fields_end] = 1;
+    ASSERT_TRUE(send(device_, c.report));
+    advance_ms(1000);  // whatever it started, it has done
+    ASSERT_FALSE(irregularities().empty());
+    EXPECT_EQ(irregularities()[0], std::string(c.name) + ": byte " + std::to_string(c.fields_end) +
+                                       " after its fields is not 0");
+  }
+}
+
 TEST_F(TouchpadTest, RefusesMalformedCommands) {
   ASSERT_TRUE(send(device_, command(0x07)));
   EXPECT_EQ(status_error(device_), kErrorUnknownCommand);
