@@ -80,6 +80,10 @@ TEST_F(ProgramTest, NoTouchpadAfterTheRepairAttempt) {
   EXPECT_NE(log.find("\r\nERROR: No eligible devices have been found. The firmware has not been "
                      "updated.\r\nCompleted "),
             std::string::npos);
+  EXPECT_TRUE(testing::happen_together(
+      {"answered OK",
+       "log ERROR: No eligible devices have been found. The firmware has not been updated."}))
+      << "the log line once the box is closed";
   EXPECT_TRUE(sim::touchpad().received.empty());
   EXPECT_FALSE(inventory_written());
   EXPECT_EQ(sim::hid_world().open_handles, 0);

@@ -11,7 +11,7 @@ killed when the binary fails, crashes or runs out of time. A mutant that survive
 unless the list marks it equivalent with the reason; one so marked that is killed fails it too,
 as does a mutant whose text is not found or that does not compile.
 
-    scripts/mutants.py [-j JOBS] [--only ID ...] [--list]
+    scripts/mutants.py [-j JOBS] [-v] [--only ID ...] [--list]
 """
 
 import argparse
@@ -130,6 +130,8 @@ def main():
     parser.add_argument("-j", "--jobs", type=int, default=2, help="mutants at a time (2)")
     parser.add_argument("--only", nargs="+", metavar="ID", help="run only these mutants")
     parser.add_argument("--list", action="store_true", help="list the mutants and stop")
+    parser.add_argument("-v", "--verbose", action="store_true",
+                        help="name every killed mutant and the test that killed it")
     options = parser.parse_args()
 
     mutants = load_mutants()
@@ -164,7 +166,8 @@ def main():
             name = f"{mutant['id']} ({mutant['file']}: {mutant['what']})"
             if outcome == "killed":
                 killed += 1
-                print(f"killed    {name}\n          by {detail}", flush=True)
+                if options.verbose:
+                    print(f"killed    {name}\n          by {detail}", flush=True)
                 if equivalent:
                     problems.append(f"{mutant['id']}: marked equivalent but killed by {detail}")
             elif outcome == "survived":
