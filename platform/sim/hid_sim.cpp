@@ -237,7 +237,7 @@ bool Device::set_feature(uint8_t* report, uint32_t length) const {
   sim::calls().names.emplace_back("HidD_SetFeature");
   sim::HidInterface* interface = handle_ == nullptr ? nullptr : live_interface(handle_);
   bool sent = interface != nullptr && acceptable_report(*interface, report, length);
-  // Another device takes the report and ignores it.
+  // The touchpad answers for itself; another device takes the report and ignores it.
   if (sent && interface->touchpad) sent = sim::touchpad_set_feature(report, length);
   record_feature_call("HidD_SetFeature", interface, report, length, true, sent);
   return sent;
