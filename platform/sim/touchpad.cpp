@@ -362,8 +362,10 @@ size_t fields_end(Command command, const uint8_t* report) {
   }
 }
 
-std::string name_of(bool known, Command command, const uint8_t* report) {
-  if (known) return command_name(command);
+// The command a report carries, by name, for the record.
+std::string name_of(const uint8_t* report) {
+  Command command = Command::kStatus;
+  if (command_of(report[1], &command)) return command_name(command);
   return "command " + std::to_string(report[1]);
 }
 
@@ -372,29 +374,29 @@ void receive(const uint8_t* report, bool known, Command command) {
   ++t.commands_received;
   t.pending_answer.clear();
   if (known) arm_status_faults(command);
-  std::string name = name_of(known, command, report);
   for (size_t at = known ? fields_end(command, report) : 2; at < kReportLength; ++at) {
     if (report[at] != 0) {
-      irregular(name + ": byte " + std::to_string(at) + " after its fields is not 0");
+      irregular(name_of(report) + ": byte " + std::to_string(at) + " after its fields is not 0");
       break;
     }
   }
   if (now() < t.busy_until_ms) {
-    irregular(name + " while busy");
+    irregular(name_of(report) + " while busy");
     t.last_error = kErrorBusy;
   } else {
     t.last_error = known ? carry_out(command, report) : kErrorUnknownCommand;
     if (t.last_error != kErrorNone && t.last_error != kErrorVerify) {
-      irregular(name + " refused with error " + std::to_string(t.last_error));
+      irregular(name_of(report) + " refused with error " + std::to_string(t.last_error));
     }
   }
   if (t.power_cut_after != 0 && t.commands_received == t.power_cut_after) power_cut();
 }
 
-// A device that is starting does not answer; the host's call fails.
-bool starting(const char* what) {
+// A device that is starting does not answer; the host's call fails. `report` is the command
+// that came, or null for a status read.
+bool starting(const uint8_t* report) {
   if (now() >= g_touchpad.starting_until_ms) return false;
-  irregular(std::string(what) + " while starting");
+  irregular((report != nullptr ? name_of(report) : "status read") + " while starting");
   return true;
 }
 
@@ -518,8 +520,7 @@ bool touchpad_set_feature(const uint8_t* report, uint32_t length) {
   Command command = Command::kStatus;
   bool known = command_of(report[1], &command);
   t.received.push_back({std::vector<uint8_t>(report, report + length), now(), true});
-  if ((known && t.faults[index_of(command)].hit()) ||
-      starting(name_of(known, command, report).c_str())) {
+  if ((known && t.faults[index_of(command)].hit()) || starting(report)) {
     t.received.back().delivered = false;
     return false;
   }
@@ -532,7 +533,7 @@ bool touchpad_get_feature(uint8_t* report, uint32_t length) {
   if (!t.powered || length != kReportLength) return false;
   bool answer = !t.pending_answer.empty();
   if (t.faults[index_of(answer ? Command::kInfo : Command::kStatus)].hit()) return false;
-  if (starting("status read")) return false;
+  if (starting(nullptr)) return false;
   if (!t.scripted_answers.empty()) {
     const std::vector<uint8_t>& scripted = t.scripted_answers.front();
     std::copy(scripted.begin(), scripted.begin() + std::min<size_t>(scripted.size(), length),
