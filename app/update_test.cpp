@@ -153,7 +153,7 @@ class UpdateTest : public testing::SimTest {
   }
 };
 
-TEST_F(UpdateTest, InteractiveUpdateFrom16To17DoesWhatTheDescriptionSays) {
+TEST_F(UpdateTest, InteractiveUpdateFrom16To17StepByStep) {
   EXPECT_EQ(run_interactive(), 0);
   EXPECT_EQ(sim::events().lines, default_update());
   EXPECT_TRUE(testing::no_irregularity());
