@@ -1,5 +1,8 @@
 #include "app/notices.h"
 
+#include <string>
+#include <vector>
+
 #include "app/settings.h"
 #include "testing/sim_test.h"
 
@@ -73,12 +76,13 @@ TEST_F(NoticesTest, FailureReportClosesAnOpenNoticeBoxBeforeItsOwnBox) {
   sim::ui().notice_clicks = 1;
   NoticeHandle handle = start_background_notice();
   failure_report(handle, u"ERROR 9: Failed to reset the device.\n\nFirmware update failed.");
-  const auto& boxes = sim::ui().boxes;
-  ASSERT_EQ(boxes.size(), 3u);
-  EXPECT_EQ(boxes[0].answer, sim::kIdOk);
-  EXPECT_TRUE(boxes[1].closed_by_stop);
-  EXPECT_FALSE(boxes[2].notice);
-  EXPECT_EQ(boxes[2].style, 0x10u);
+  EXPECT_EQ(
+      sim::events().lines,
+      (std::vector<std::string>{
+          "CreateThread notice", "MessageBoxW 0x40 Please do not interrupt the update process.",
+          "answered OK", "MessageBoxW 0x40 Please do not click OK.", "TerminateThread notice",
+          "closed by the stop", "MessageBoxW 0x10 ERROR 9: Failed to reset the device.",
+          "answered OK"}));
   EXPECT_FALSE(sim::ui().notice_running);
   EXPECT_TRUE(handle.empty());
 }

@@ -12,6 +12,7 @@
 #include "platform/sim/hid_world.h"
 #include "platform/sim/touchpad.h"
 #include "testing/machine_checks.h"
+#include "testing/sequence.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
@@ -60,6 +61,7 @@ TEST_F(PowerLossTest, EveryCommandOfAnUpdateCanBeRecoveredByRunningAgain) {
                     << sim::running_version();
     // The second run either updates or finds the image that the first run completed.
     EXPECT_TRUE(second == kExitUpdated || second == kExitSameVersion) << second;
+    EXPECT_TRUE(testing::no_irregularity()) << "in either run";
     recovered += ok ? 1 : 0;
   }
   std::printf("power loss: %u of %u recovered\n", recovered, commands);

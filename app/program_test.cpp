@@ -5,6 +5,7 @@
 
 #include "log/log_file.h"
 #include "platform/sim/machine.h"
+#include "testing/sequence.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
@@ -23,9 +24,14 @@ class ProgramTest : public testing::SimTest {
     std::ofstream("mup.xml") << kMup;
   }
 
+  // Every run that updates does so without a step the touchpad finds irregular.
   static int run(const std::string& arguments) {
     std::string command_line = "\"C:\\Program Files\\fw.exe\" " + arguments;
-    return run_program(arguments, command_line.c_str());
+    int result = run_program(arguments, command_line.c_str());
+    if (result < 1000) {
+      EXPECT_TRUE(testing::no_irregularity());
+    }
+    return result;
   }
 
   static std::string stamp_now() {
@@ -74,6 +80,10 @@ TEST_F(ProgramTest, NoTouchpadAfterTheRepairAttempt) {
   EXPECT_NE(log.find("\r\nERROR: No eligible devices have been found. The firmware has not been "
                      "updated.\r\nCompleted "),
             std::string::npos);
+  EXPECT_TRUE(testing::happen_together(
+      {"answered OK",
+       "log ERROR: No eligible devices have been found. The firmware has not been updated."}))
+      << "the log line once the box is closed";
   EXPECT_TRUE(sim::touchpad().received.empty());
   EXPECT_FALSE(inventory_written());
   EXPECT_EQ(sim::hid_world().open_handles, 0);

@@ -9,14 +9,17 @@
 #include "device/device_connection.h"
 #include "image/firmware_image.h"
 #include "platform/resource.h"
+#include "platform/sim/device_tree.h"
 #include "platform/sim/machine.h"
 #include "testing/machine_checks.h"
+#include "testing/sequence.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
 namespace {
 
 using sim::Command;
+using testing::Repeat;
 
 constexpr char16_t kQuestion2[] =
     u"IMPORTANT!\n\nThe touchpad firmware is about to be updated to another version. A power "
@@ -27,6 +30,69 @@ constexpr char16_t kQuestion2[] =
 constexpr char16_t kQuestion1[] =
     u"It looks like a previous firmware update was unsuccessful. Running it again may correct "
     u"the situation.\n\nDo you want to run the firmware update?";
+
+// What the program does on the default machine to open the touchpad's report 7 collection: it
+// looks at the HID interfaces in the platform's order until one has the touchpad's vendor and
+// product ID and a feature value of report 7, and keeps that one open.
+const std::vector<Repeat> kOpenTouchpad = {
+    {{"HidD_GetHidGuid", "SetupDiGetClassDevsW"}},
+    // The keyboard and the touchscreen: another vendor.
+    {{"SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailW",
+      "SetupDiGetDeviceInterfaceDetailW", "CreateFileW", "HidD_GetAttributes", "CloseHandle"},
+     2},
+    // The touchpad's first collection: feature reports 1 and 3.
+    {{"SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailW",
+      "SetupDiGetDeviceInterfaceDetailW", "CreateFileW", "HidD_GetAttributes",
+      "HidD_GetPreparsedData", "HidP_GetCaps", "HidP_GetValueCaps", "HidD_FreePreparsedData",
+      "CloseHandle"}},
+    // Its second: no feature value at all.
+    {{"SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailW",
+      "SetupDiGetDeviceInterfaceDetailW", "CreateFileW", "HidD_GetAttributes",
+      "HidD_GetPreparsedData", "HidP_GetCaps", "HidD_FreePreparsedData", "CloseHandle"}},
+    // Its third: report 7, kept open.
+    {{"SetupDiEnumDeviceInterfaces", "SetupDiGetDeviceInterfaceDetailW",
+      "SetupDiGetDeviceInterfaceDetailW", "CreateFileW", "HidD_GetAttributes",
+      "HidD_GetPreparsedData", "HidP_GetCaps", "HidP_GetValueCaps", "HidD_FreePreparsedData",
+      "SetupDiDestroyDeviceInfoList"}},
+};
+
+// An interactive update of the default touchpad (firmware 16, protocol 9, erase delay 50, write
+// rate 10, signature 0x5AC3) with the shipped image (one region of 64880 bytes), the user
+// answering Yes and clicking OK on every notice box.
+const std::vector<Repeat> kDefaultUpdateAfterOpen = {
+    // The device information block: version 16, so question 2.
+    {{"HidD_SetFeature info", "HidD_GetFeature"}},
+    {{"MessageBoxW 0x134 IMPORTANT!", "answered Yes"}},
+    {{"CreateThread notice", "MessageBoxW 0x40 Please do not interrupt the update process.",
+      "answered OK", "MessageBoxW 0x40 Please do not click OK.", "answered OK",
+      "MessageBoxW 0x40 If you click OK again, this message will disappear, but the firmware "
+      "update will still be going on in the background.",
+      "answered OK"}},
+    // A status read: error code 0 needs no reset; signature 0x5AC3 calls for invoke bootloader.
+    {{"HidD_GetFeature", "Sleep 10", "HidD_SetFeature invoke", "Sleep 100", "HidD_GetFeature",
+      "Sleep 10"}},
+    {{"HidD_SetFeature format-image", "Sleep 100"}},
+    // 50 x ((64880 >> 10) + 1) ms of erase, then the step's status check and its wait.
+    {{"HidD_SetFeature format-region", "Sleep 3200", "HidD_GetFeature", "Sleep 10"}},
+    // 124 chunks of 520 bytes, 520 x 10 / 1000 + 1 ms each, and one of 400 bytes.
+    {{"HidD_SetFeature write 520", "Sleep 6", "HidD_GetFeature", "Sleep 10"}, 124},
+    {{"HidD_SetFeature write 400", "Sleep 5", "HidD_GetFeature", "Sleep 10"}},
+    {{"HidD_SetFeature flush", "Sleep 10", "HidD_GetFeature", "Sleep 10"}},
+    {{"HidD_SetFeature validate", "Sleep 10", "HidD_GetFeature"}},
+    {{"HidD_SetFeature reset", "Sleep 100", "HidD_GetFeature"}},
+    // The device restart: the connection is closed before its transport device is disabled.
+    {{"CM_Get_Device_Interface_PropertyW", "CloseHandle", "CM_Locate_DevNodeW", "CM_Get_Parent",
+      "CM_Disable_DevNode", "CM_Enable_DevNode", "CM_Get_DevNode_Status"}},
+    {{"TerminateThread notice", "MessageBoxW 0x40 Firmware update successful!", "answered OK",
+      "log Firmware update successful."}},
+};
+
+std::vector<std::string> default_update() {
+  std::vector<std::string> lines = testing::expand(kOpenTouchpad);
+  std::vector<std::string> rest = testing::expand(kDefaultUpdateAfterOpen);
+  lines.insert(lines.end(), rest.begin(), rest.end());
+  return lines;
+}
 
 class UpdateTest : public testing::SimTest {
  protected:
@@ -46,13 +112,17 @@ class UpdateTest : public testing::SimTest {
     std::filesystem::remove("fw.log");
   }
 
-  int run_silent() {
-    read_command_line("/S /vLOGFILE=fw.log");
-    return run_update();
-  }
-  int run_interactive() {
-    read_command_line("/vLOGFILE=fw.log");
-    return run_update();
+  int run_silent() { return run("/S /vLOGFILE=fw.log"); }
+  int run_interactive() { return run("/vLOGFILE=fw.log"); }
+
+  // Every update that succeeds does so without a step the touchpad finds irregular.
+  static int run(const char* arguments) {
+    read_command_line(arguments);
+    int result = run_update();
+    if (result < 1000) {
+      EXPECT_TRUE(testing::no_irregularity());
+    }
+    return result;
   }
 
   static std::vector<std::u16string> box_texts() {
@@ -83,23 +153,17 @@ class UpdateTest : public testing::SimTest {
   }
 };
 
-TEST_F(UpdateTest, InteractiveUpdateFrom16To17) {
+TEST_F(UpdateTest, InteractiveUpdateFrom16To17StepByStep) {
   EXPECT_EQ(run_interactive(), 0);
-  const std::vector<sim::ShownBox>& boxes = sim::ui().boxes;
-  ASSERT_EQ(boxes.size(), 5u);
-  EXPECT_EQ(boxes[0].text, kQuestion2);
-  EXPECT_EQ(boxes[0].style, 0x134u);
-  EXPECT_TRUE(boxes[1].notice && boxes[2].notice && boxes[3].notice);
-  EXPECT_EQ(boxes[4].text, u"Firmware update successful!");
-  EXPECT_EQ(boxes[4].style, 0x40u);
-  EXPECT_EQ(sim::ui().notices_stopped, 1);
+  EXPECT_EQ(sim::events().lines, default_update());
+  EXPECT_TRUE(testing::no_irregularity());
+  EXPECT_EQ(sim::program_boxes().front().text, kQuestion2);
   EXPECT_EQ(log(), "Firmware update successful.\r\n");
 
   EXPECT_EQ(sim::touchpad().mode, sim::Mode::kFirmware);
   EXPECT_EQ(sim::running_version(), 17);
   EXPECT_TRUE(sim::touchpad().image_valid);
   EXPECT_TRUE(testing::flash_holds_shipped_image());
-  EXPECT_EQ(sim::node(sim::touchpad_transport()).disables, 1u);
   EXPECT_EQ(firmware_version(), 16);
   expect_released();
 }
@@ -113,37 +177,18 @@ TEST_F(UpdateTest, ShippedImageCarriesTheTargetVersion) {
   EXPECT_EQ(header[8] | header[9] << 8, kTargetFirmwareVersion);
 }
 
-TEST_F(UpdateTest, SilentUpdateShowsNothingAndLogsTheSame) {
+TEST_F(UpdateTest, SilentUpdateDoesTheSameWithoutABox) {
   sim::ui().default_answer = sim::kIdNo;
   EXPECT_EQ(run_silent(), 0);
-  EXPECT_TRUE(sim::ui().boxes.empty());
-  EXPECT_EQ(sim::ui().notices_started, 0);
+  std::vector<std::string> expected = default_update();
+  std::erase_if(expected, [](const std::string& line) {
+    return line.starts_with("MessageBoxW") || line.starts_with("answered") ||
+           line.ends_with("Thread notice");
+  });
+  EXPECT_EQ(sim::events().lines, expected);
+  EXPECT_TRUE(testing::no_irregularity());
   EXPECT_EQ(log(), "Firmware update successful.\r\n");
   EXPECT_EQ(sim::running_version(), 17);
-}
-
-TEST_F(UpdateTest, BootloaderCommandsInOrder) {
-  ASSERT_EQ(run_silent(), 0);
-  std::vector<uint8_t> sent = commands();
-  // read memory, invoke, format image, format region, 125 writes, flush, validate, reset
-  ASSERT_EQ(sent.size(), 3u + 1u + 125u + 3u);
-  EXPECT_EQ(sent[0], 0x08);
-  EXPECT_EQ(sent[1], 0x06);
-  EXPECT_EQ(sent[2], 0x04);
-  EXPECT_EQ(sent[3], 0x05);
-  EXPECT_TRUE(std::all_of(sent.begin() + 4, sent.begin() + 129, [](uint8_t c) { return c == 0; }));
-  EXPECT_EQ(std::vector<uint8_t>(sent.end() - 3, sent.end()),
-            (std::vector<uint8_t>{0x01, 0x02, 0x03}));
-}
-
-TEST_F(UpdateTest, WaitsOfTheShippedImageWithDefaultTiming) {
-  ASSERT_EQ(run_silent(), 0);
-  EXPECT_EQ(count_waits(3200), 1u) << "64 units of 50 ms after the region format";
-  EXPECT_EQ(count_waits(6), 124u) << "each full chunk";
-  EXPECT_EQ(count_waits(5), 1u) << "the last chunk of 400 bytes";
-  const std::vector<uint8_t>& last_write = sim::touchpad().received[128].bytes;
-  EXPECT_EQ(last_write[6] | last_write[7] << 8, 400);
-  EXPECT_EQ(last_write[2] | last_write[3] << 8 | last_write[4] << 16, 0x021820 + 124 * 520);
 }
 
 TEST_F(UpdateTest, TimingAndFormatParametersFollowTheProtocol) {
@@ -324,9 +369,18 @@ TEST_P(UpdateErrorTest, EndsWithItsNumberedErrorAfterTheNoticeIsStopped) {
   ASSERT_EQ(boxes.size(), 2u);
   EXPECT_EQ(boxes[1].text,
             std::u16string(phrase.begin(), phrase.end()) + u"\n\nFirmware update failed.");
-  EXPECT_EQ(boxes[1].style, 0x10u);
-  const std::vector<sim::ShownBox>& all = sim::ui().boxes;
-  EXPECT_TRUE(all[all.size() - 2].closed_by_stop) << "the open notice box went before the outcome";
+  // The open notice box goes with the notice, then the outcome's box, then its log line; the
+  // connection is closed on the way out.
+  std::vector<std::string> end = {"TerminateThread notice",
+                                  "closed by the stop",
+                                  "MessageBoxW 0x10 " + phrase,
+                                  "answered OK",
+                                  "log " + phrase + " Firmware update failed.",
+                                  "CloseHandle"};
+  const std::vector<std::string>& lines = sim::events().lines;
+  ASSERT_GE(lines.size(), end.size());
+  EXPECT_EQ(std::vector<std::string>(lines.end() - static_cast<ptrdiff_t>(end.size()), lines.end()),
+            end);
   EXPECT_EQ(log(), phrase + " Firmware update failed.\r\n");
   EXPECT_EQ(sim::node(sim::touchpad_transport()).disables, 0u) << "no restart after a failure";
   expect_released();
@@ -400,20 +454,42 @@ TEST_F(UpdateTest, StatusWithAnErrorCodeLeadsToAResetFirst) {
   setup.busy = {{Command::kInfo, 1}};
   set_up(setup);
   EXPECT_EQ(run_silent(), 0);
-  std::vector<uint8_t> sent = commands();
-  EXPECT_EQ(std::vector<uint8_t>(sent.begin(), sent.begin() + 3),
-            (std::vector<uint8_t>{0x08, 0x03, 0x06}));
+  EXPECT_TRUE(testing::happen_together({"HidD_SetFeature info", "HidD_GetFeature",
+                                        "HidD_GetFeature error 3", "Sleep 10",
+                                        "HidD_SetFeature reset", "Sleep 10", "HidD_GetFeature",
+                                        "Sleep 10", "HidD_SetFeature invoke"}));
 }
 
-TEST_F(UpdateTest, SignaturesThatNeedNoInvoke) {
-  for (uint16_t signature : {0x6C42, 0xC35A}) {
+TEST_F(UpdateTest, EverySignatureOfTheTable) {
+  struct Case {
+    uint16_t signature;
+    bool in_bootloader;  // the two signatures of a bootloader
+  };
+  for (const Case& c : {Case{0x5AC3, false}, Case{0x6D49, false}, Case{0x426C, false},
+                        Case{0x6C42, true}, Case{0xC35A, true}}) {
+    SCOPED_TRACE(c.signature);
     start_again();
     sim::MachineSetup setup;
-    setup.firmware_signature = signature;
+    setup.device = c.in_bootloader ? sim::DeviceStart::kBootloader : sim::DeviceStart::kNormal;
+    setup.firmware_signature = c.signature;
     set_up(setup);
-    run_silent();
-    EXPECT_EQ(commands()[1], 0x04) << std::hex << signature;
+    sim::touchpad().bootloader_signature = c.in_bootloader ? c.signature : 0xC35A;
+    EXPECT_EQ(run_silent(), 0);
+    std::vector<std::string> next = {
+        "HidD_GetFeature", "Sleep 10",
+        c.in_bootloader ? "HidD_SetFeature format-image" : "HidD_SetFeature invoke"};
+    EXPECT_TRUE(testing::happen_together(next));
   }
+
+  // Any other signature is no status at all: three reads, 10 ms apart.
+  start_again();
+  sim::MachineSetup setup;
+  setup.firmware_signature = 0x5AC4;
+  set_up(setup);
+  EXPECT_EQ(run_silent(), 1001);
+  EXPECT_TRUE(testing::happen_together(
+      {"HidD_GetFeature", "Sleep 10", "HidD_GetFeature", "Sleep 10", "HidD_GetFeature",
+       "log ERROR 8: Failed to get the device status. Firmware update failed."}));
 }
 
 TEST_F(UpdateTest, VerifiedStepThatPassesOnItsThirdTry) {
@@ -421,8 +497,14 @@ TEST_F(UpdateTest, VerifiedStepThatPassesOnItsThirdTry) {
   setup.busy = {{Command::kWrite, 6}};
   set_up(setup);
   EXPECT_EQ(run_silent(), 0);
-  std::vector<uint8_t> sent = commands();
-  ASSERT_GE(sent.size(), 7u);
+  // Two tries whose check reads an error three times, each followed by 10 ms, then a good one.
+  std::vector<Repeat> first_chunk = {
+      {{"HidD_SetFeature write 520", "Sleep 6", "HidD_GetFeature error 3", "Sleep 10",
+        "HidD_GetFeature error 3", "Sleep 10", "HidD_GetFeature error 3", "Sleep 10"},
+       2},
+      {{"HidD_SetFeature write 520", "Sleep 6", "HidD_GetFeature", "Sleep 10",
+        "HidD_SetFeature write 520"}}};
+  EXPECT_TRUE(testing::happen_together(testing::expand(first_chunk)));
   const auto& received = sim::touchpad().received;
   EXPECT_EQ(received[4].bytes, received[5].bytes) << "the same chunk to the same address";
   EXPECT_EQ(received[4].bytes, received[6].bytes);
@@ -431,20 +513,27 @@ TEST_F(UpdateTest, VerifiedStepThatPassesOnItsThirdTry) {
 
 TEST_F(UpdateTest, RestartRoads) {
   struct Case {
-    bool restart_fails;
+    bool restart_fails;  // the touchpad's transport device keeps a problem after its enable
     sim::Stale stale;
+    size_t removals;  // passes of the stale device removal
     int result;
     const char16_t* box;
     const char* log;
   };
   for (const Case& c : {
-           Case{true, sim::Stale::kRepaired, 0, u"Firmware update successful!",
+           Case{true, sim::Stale::kRepaired, 1, 0, u"Firmware update successful!",
                 "Firmware update successful."},
-           Case{true, sim::Stale::kNone, 1,
+           Case{true, sim::Stale::kNone, 2, 1,
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",
                 "Firmware update successful. The computer may need to be restarted."},
-           Case{true, sim::Stale::kStays, 1,
+           Case{true, sim::Stale::kStays, 2, 1,
+                u"Firmware update successful!\nYou may have to restart the computer for the "
+                u"changes to take effect.",
+                "Firmware update successful. The computer may need to be restarted."},
+           // The restart cannot even read the instance ID; no device has a problem, so both
+           // removals find nothing to repair (-1).
+           Case{false, sim::Stale::kNone, 2, 1,
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",
                 "Firmware update successful. The computer may need to be restarted."},
@@ -454,11 +543,20 @@ TEST_F(UpdateTest, RestartRoads) {
     setup.restart_fails = c.restart_fails;
     setup.stale = c.stale;
     set_up(setup);
+    if (!c.restart_fails) sim::device_tree().instance_id = sim::Fault::always();
     sim::ui().answers = {sim::kIdYes};
     EXPECT_EQ(run_interactive(), c.result);
     EXPECT_EQ(sim::program_boxes().back().text, c.box);
     EXPECT_EQ(sim::program_boxes().back().style, 0x40u);
     EXPECT_EQ(log(), std::string(c.log) + "\r\n");
+    // Each pass of the removal lists the ACPI HID devices once; the restart before them did not.
+    const std::vector<std::string>& lines = sim::events().lines;
+    auto restart = std::find(lines.begin(), lines.end(), "CM_Get_Device_Interface_PropertyW");
+    EXPECT_EQ(static_cast<size_t>(std::count(restart, lines.end(), "SetupDiGetClassDevsW")),
+              c.removals);
+    EXPECT_TRUE(testing::happen_in_order({"CM_Get_Device_Interface_PropertyW",
+                                          "SetupDiGetClassDevsW", "TerminateThread notice",
+                                          "MessageBoxW 0x40 Firmware update successful!"}));
     expect_released();
   }
 }

@@ -1,5 +1,6 @@
 #include "device/bootloader_channel.h"
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -20,19 +21,35 @@ TEST(Fletcher32Test, KnownSums) {
   EXPECT_EQ(fletcher32(std::vector<uint8_t>(1000, 0)), 0xFFFFFFFFu);
 }
 
-TEST(Fletcher32Test, LongInputFoldsWithoutOverflow) {
-  // All-ones words push both sums as high as they go between folds; the result must equal a
-  // plain modular Fletcher-32.
-  std::vector<uint8_t> data(64880, 0xFF);
+// Fletcher-32 as plain arithmetic modulo 65535: folding a sum keeps it congruent and never makes
+// it 0, so each half of the checksum is its sum's remainder, with 0xFFFF standing for 0. An odd
+// last byte is a word of its own.
+uint32_t modular_fletcher32(const std::vector<uint8_t>& data) {
   uint64_t sum1 = 0xFFFF;
   uint64_t sum2 = 0xFFFF;
   for (size_t i = 0; i < data.size(); i += 2) {
-    sum1 = (sum1 + 0xFFFF) % 0xFFFF;
+    uint64_t word = data[i] + (i + 1 < data.size() ? data[i + 1] * 256u : 0u);
+    sum1 = (sum1 + word) % 0xFFFF;
     sum2 = (sum2 + sum1) % 0xFFFF;
   }
-  uint32_t folded = fletcher32(data);
-  EXPECT_EQ((folded >> 16) % 0xFFFF, sum2);
-  EXPECT_EQ((folded & 0xFFFF) % 0xFFFF, sum1);
+  auto half = [](uint64_t sum) { return static_cast<uint32_t>(sum == 0 ? 0xFFFF : sum); };
+  return half(sum2) << 16 | half(sum1);
+}
+
+TEST(Fletcher32Test, AgreesWithModularArithmeticOnRandomInputs) {
+  // Lengths around and across the 360-byte folds; words of all ones push both sums as high as
+  // they go between folds.
+  std::mt19937 random(1234);
+  for (int round = 0; round < 400; ++round) {
+    size_t length = round < 8 ? 64880 + round : random() % 2000;
+    std::vector<uint8_t> data(length);
+    bool all_ones = round % 4 == 0;
+    for (uint8_t& byte : data) byte = all_ones ? 0xFF : static_cast<uint8_t>(random());
+    SCOPED_TRACE(length);
+    uint32_t expected = modular_fletcher32(data);
+    EXPECT_EQ(fletcher32(data), expected);
+    EXPECT_EQ(sim::fletcher32(data.data(), data.size()), expected) << "the emulated touchpad's";
+  }
 }
 
 class BootloaderChannelTest : public testing::SimTest {
@@ -77,7 +94,9 @@ TEST_F(BootloaderChannelTest, CommandLayouts) {
   expect_report({0x07, 0x02, 0x01});
   ASSERT_EQ(channel_.reset(), 0);
   expect_report({0x07, 0x03});
-  // The reset restarted the firmware behind the same connection; nothing else is needed.
+  // The reset restarted the firmware behind the same connection; once it has started, nothing
+  // else is needed.
+  sim::advance_ms(sim::kBootMs);
   ASSERT_EQ(channel_.invoke_bootloader(), 0);
   expect_report({0x07, 0x06});
 }

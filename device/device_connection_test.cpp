@@ -171,6 +171,7 @@ TEST_F(DeviceConnectionTest, ReportIsTheReportIdFollowedByThePayload) {
   EXPECT_EQ(sent[0], 7);
   EXPECT_TRUE(std::equal(payload.begin(), payload.end(), sent.begin() + 1));
 
+  sim::advance_ms(sim::kBootMs);  // the reset restarts it
   std::vector<uint8_t> answer(530, 0xEE);
   ASSERT_EQ(connection.get_feature_report(answer.data(), 530), 0);
   EXPECT_EQ(answer[0] | answer[1] << 8, sim::touchpad().firmware_signature);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <random>
 #include <string>
 #include <vector>
 
@@ -67,6 +68,41 @@ TEST_F(HexReaderTest, DigitsOfEitherCaseGiveTheSameBytes) {
   EXPECT_EQ(data_of(upper), (std::vector<uint8_t>{0x00, 0xAB, 0xCD, 0xEF}));
   EXPECT_EQ(data_of(lower), data_of(upper));
   EXPECT_EQ(data_of(mixed), data_of(upper));
+}
+
+TEST_F(HexReaderTest, RandomRecordsReadBackAndAnyOtherChecksumIsRefused) {
+  std::mt19937 random(99);
+  const char* digits[] = {"0123456789ABCDEF", "0123456789abcdef"};
+  for (int round = 0; round < 500; ++round) {
+    std::vector<uint8_t> data(random() % 27);  // the longest record within 63 characters
+    for (uint8_t& byte : data) byte = static_cast<uint8_t>(random());
+    uint16_t address = static_cast<uint16_t>(random());
+    std::vector<uint8_t> fields = {static_cast<uint8_t>(data.size()),
+                                   static_cast<uint8_t>(address >> 8),
+                                   static_cast<uint8_t>(address), 0x00};
+    fields.insert(fields.end(), data.begin(), data.end());
+    unsigned sum = 0;
+    for (uint8_t byte : fields) sum += byte;
+    uint8_t checksum = static_cast<uint8_t>(256 - sum % 256);
+    // The checksum byte, or another one; the digits in either case, mixed.
+    uint8_t wrong = static_cast<uint8_t>(checksum + 1 + random() % 255);
+    for (uint8_t last : {checksum, wrong}) {
+      std::string line = ":";
+      std::vector<uint8_t> all = fields;
+      all.push_back(last);
+      for (uint8_t byte : all) {
+        line += digits[random() % 2][byte >> 4];
+        line += digits[random() % 2][byte & 0xF];
+      }
+      SCOPED_TRACE(line);
+      HexRecord record = decode(line);
+      EXPECT_EQ(record.valid, last == checksum);
+      if (last == checksum) {
+        EXPECT_EQ(record.address, address);
+        EXPECT_EQ(data_of(record), data);
+      }
+    }
+  }
 }
 
 TEST_F(HexReaderTest, RecordEndsAtTheFirstPairThatIsNotTwoDigits) {

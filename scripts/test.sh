@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Windows cross-build with its checks, the Windows program under
-# Wine (without a touchpad, then on an emulated one), and a bounded fuzzing run of each fuzz target
-# (FWU_FUZZ_SECONDS each, 45 by default).
+# UndefinedBehaviorSanitizer, the mutation run against the Linux tests, the Windows cross-build
+# with its checks, the Windows program under Wine (without a touchpad, then on an emulated one),
+# and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 45 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -20,6 +20,11 @@ done
 # The two figures the failure tests print: they run again on their own to show them.
 build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
+
+echo "=== mutants"
+# The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one
+# must be killed or marked equivalent with its reason.
+scripts/mutants.py
 
 echo "=== windows"
 cmake --preset windows >/dev/null

@@ -158,7 +158,11 @@ int main(int argc, char** argv) {
   if (had_registry || !sim::registry().keys.empty()) {
     std::ofstream(options.registry_file, std::ios::binary) << sim::export_registry();
   }
-  std::printf("\nexit code: %d\n", exit_code);
+  std::printf("\n");
+  for (const std::string& what : sim::touchpad().irregularities) {
+    std::printf("touchpad saw: %s\n", what.c_str());
+  }
+  std::printf("exit code: %d\n", exit_code);
   std::printf("device: %s -> %s\n", before.c_str(), device_state().c_str());
   std::printf("written: %llu bytes\n", written_bytes());
   std::printf("waited: %llu ms\n", static_cast<unsigned long long>(sim::clock().waited_ms));

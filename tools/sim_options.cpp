@@ -32,6 +32,18 @@ bool parse_command_count(std::string_view text, sim::Command* command, uint32_t*
   return sim::command_from_name(name.c_str(), command);
 }
 
+// COMMAND:MS for a command that keeps the touchpad busy for a time of its own.
+bool parse_busy_time(std::string_view text, sim::MachineSetup* machine) {
+  size_t colon = text.find(':');
+  if (colon == std::string_view::npos) return false;
+  std::string_view name = text.substr(0, colon);
+  uint32_t* ms = name == "format-image" ? &machine->format_image_ms
+                 : name == "flush"      ? &machine->flush_ms
+                 : name == "validate"   ? &machine->validate_ms
+                                        : nullptr;
+  return ms != nullptr && parse_number(text.substr(colon + 1), ms);
+}
+
 bool parse_answers(std::string_view list, std::vector<int>* answers) {
   answers->clear();
   for (;;) {
@@ -91,6 +103,8 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
   if (name == "--erase-delay") return parse_number(value, &m.erase_delay);
   if (name == "--write-rate") return parse_number(value, &m.write_rate);
   if (name == "--signature") return parse_number(value, &m.firmware_signature, 16);
+  if (name == "--boot-ms") return parse_number(value, &m.boot_ms);
+  if (name == "--busy-ms") return parse_busy_time(value, &m);
   if (name == "--restart") return parse_restart(value, &m.restart_fails);
   if (name == "--stale") return parse_stale(value, &m.stale);
   if (name == "--answer") return parse_answers(value, &options->answers);
@@ -114,8 +128,8 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
 bool takes_value(std::string_view name) {
   for (std::string_view known :
        {"--device", "--version", "--info-bytes", "--protocol", "--erase-delay", "--write-rate",
-        "--signature", "--restart", "--stale", "--answer", "--image", "--registry", "--fail",
-        "--busy"}) {
+        "--signature", "--boot-ms", "--busy-ms", "--restart", "--stale", "--answer", "--image",
+        "--registry", "--fail", "--busy"}) {
     if (name == known) return true;
   }
   return false;
@@ -167,6 +181,9 @@ const char* sim_usage() {
          "  --erase-delay MS     erase delay it announces from protocol 8 on (50)\n"
          "  --write-rate MS      write rate it announces from protocol 8 on (10)\n"
          "  --signature 0xNNNN   status signature while it runs its firmware (0x5AC3)\n"
+         "  --boot-ms MS         time it takes to start after reset and invoke (8)\n"
+         "  --busy-ms COMMAND:MS time it stays busy after format-image (40), flush (8)\n"
+         "                       or validate (8)\n"
          "  --fail COMMAND[:N]   the Nth send or read of COMMAND and every later one fail\n"
          "  --busy COMMAND[:N]   from the first COMMAND on, N status reads report an error\n"
          "                       COMMAND: status info reset invoke format-image\n"

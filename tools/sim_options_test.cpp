@@ -18,14 +18,45 @@ bool parse(std::vector<const char*> args, SimOptions* options, std::string* erro
 
 TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
   SimOptions o;
-  ASSERT_TRUE(
-      parse({"--device",     "bootloader",   "--version",  "18",          "--big-endian",
-             "--info-bytes", "26",           "--protocol", "8",           "--erase-delay",
-             "40",           "--write-rate", "12",         "--signature", "0x6C42",
-             "--fail",       "write:3",      "--busy",     "flush",       "--image-never-valid",
-             "--restart",    "fail",         "--stale",    "ok",          "--answer",
-             "yes,no",       "--fast",       "--",         "/S",          "/vLOGFILE=C:\\x.log"},
-            &o));
+  ASSERT_TRUE(parse({"--device",
+                     "bootloader",
+                     "--version",
+                     "18",
+                     "--big-endian",
+                     "--info-bytes",
+                     "26",
+                     "--protocol",
+                     "8",
+                     "--erase-delay",
+                     "40",
+                     "--write-rate",
+                     "12",
+                     "--signature",
+                     "0x6C42",
+                     "--fail",
+                     "write:3",
+                     "--busy",
+                     "flush",
+                     "--image-never-valid",
+                     "--restart",
+                     "fail",
+                     "--stale",
+                     "ok",
+                     "--answer",
+                     "yes,no",
+                     "--boot-ms",
+                     "30",
+                     "--busy-ms",
+                     "format-image:70",
+                     "--busy-ms",
+                     "flush:3",
+                     "--busy-ms",
+                     "validate:0",
+                     "--fast",
+                     "--",
+                     "/S",
+                     "/vLOGFILE=C:\\x.log"},
+                    &o));
   EXPECT_EQ(o.machine.device, sim::DeviceStart::kBootloader);
   EXPECT_EQ(o.machine.firmware_version, 18);
   EXPECT_TRUE(o.machine.big_endian_info);
@@ -44,6 +75,10 @@ TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
   EXPECT_TRUE(o.machine.restart_fails);
   EXPECT_EQ(o.machine.stale, sim::Stale::kRepaired);
   EXPECT_EQ(o.answers, (std::vector<int>{sim::kIdYes, sim::kIdNo}));
+  EXPECT_EQ(o.machine.boot_ms, 30u);
+  EXPECT_EQ(o.machine.format_image_ms, 70u);
+  EXPECT_EQ(o.machine.flush_ms, 3u);
+  EXPECT_EQ(o.machine.validate_ms, 0u);
   EXPECT_TRUE(o.fast);
   EXPECT_EQ(o.argument_text, "/S /vLOGFILE=C:\\x.log");
 }
@@ -59,6 +94,9 @@ TEST(SimOptionsTest, BadOptionsAreRefused) {
            {"--answer", "yes,maybe"},
            {"--restart", "perhaps"},
            {"--signature", "0xZZ"},
+           {"--boot-ms", "-1"},
+           {"--busy-ms", "write:5"},  // the write takes what the device announces
+           {"--busy-ms", "flush"},
            {"/S"},
        }) {
     SimOptions o;

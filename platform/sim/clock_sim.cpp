@@ -1,5 +1,6 @@
 #include <chrono>
 #include <ctime>
+#include <string>
 #include <thread>
 
 #include "platform/clock.h"
@@ -57,6 +58,7 @@ UtcTime utc_now() {
 void sleep_ms(uint32_t ms) {
   sim::Clock& clock = sim::clock();
   clock.waits.push_back(ms);
+  sim::record_event("Sleep " + std::to_string(ms));
   clock.waited_ms += ms;
   clock.now_ms += ms;
   if (clock.fine_timer_holders == 0) ++clock.coarse_waits;

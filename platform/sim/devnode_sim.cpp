@@ -5,6 +5,7 @@
 #include "platform/devnode.h"
 #include "platform/sim/device_tree.h"
 #include "platform/sim/hid_world.h"
+#include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
 
 namespace sim {
@@ -70,6 +71,7 @@ namespace {
 
 void log(const char* name) {
   sim::calls().names.emplace_back(name);
+  sim::record_event(name);
 }
 
 // The node behind a handle the program passes, when it is one and is present.

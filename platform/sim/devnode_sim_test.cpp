@@ -96,6 +96,7 @@ TEST_F(DevnodeSimTest, RestartMakesTheInterfacesVanishAndReturnInTheCurrentMode)
   {
     platform::hid::Device device = open_touchpad();
     ASSERT_TRUE(send(device, invoke_bootloader()));
+    advance_ms(kBootMs);
     ASSERT_TRUE(send(device, format_image_for(9, 1, 0)));
     // Held open, the interface keeps its device from being disabled.
     EXPECT_EQ(devnode::disable(transport), Disable::kFailed);

@@ -95,6 +95,7 @@ bool AppendFile::facts(FileFacts* facts) const {
 
 bool AppendFile::write_line(const char* text) {
   if (impl_ == nullptr) return false;
+  sim::record_event(std::string("log ") + text);
   // Text mode on Windows writes every line feed as CR LF; the bytes must match.
   std::string bytes;
   for (const char* p = text; *p != '\0'; ++p) {

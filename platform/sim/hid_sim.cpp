@@ -4,6 +4,7 @@
 #include "platform/hid.h"
 #include "platform/sim/device_tree.h"
 #include "platform/sim/hid_world.h"
+#include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
 #include "platform/sim/touchpad.h"
 
@@ -88,6 +89,27 @@ struct Preparsed {
 
 void log(const char* name) {
   sim::calls().names.emplace_back(name);
+  sim::record_event(name);
+}
+
+// The event of a feature report call: for the touchpad, the command a report carries, or the
+// error code of the status it answered.
+void record_feature_call(const char* name, const sim::HidInterface* interface,
+                         const uint8_t* report, uint32_t length, bool set, bool succeeded) {
+  std::string line = name;
+  sim::Command command = sim::Command::kStatus;
+  if (set && interface != nullptr && interface->touchpad && length == sim::kReportLength &&
+      sim::command_of(report[1], &command)) {
+    line += std::string(" ") + sim::command_name(command);
+    if (command == sim::Command::kWrite) {
+      line += " " + std::to_string(report[6] | report[7] << 8 | report[8] << 16 | report[9] << 24);
+    }
+  }
+  // A status with an error code says so: the host's retries answer to it.
+  if (!set && succeeded && interface->touchpad && report[4] != 0) {
+    line += " error " + std::to_string(report[4]);
+  }
+  sim::record_event(succeeded ? line : line + " failed");
 }
 
 // The interface behind a handle while that appearance of it is still there; null otherwise.
@@ -212,22 +234,26 @@ bool Device::get_attributes(Attributes* attributes) const {
 }
 
 bool Device::set_feature(uint8_t* report, uint32_t length) const {
-  log("HidD_SetFeature");
-  if (handle_ == nullptr) return false;
-  sim::HidInterface* interface = live_interface(handle_);
-  if (interface == nullptr || !acceptable_report(*interface, report, length)) return false;
-  if (interface->touchpad) return sim::touchpad_set_feature(report, length);
-  return true;  // another device takes the report and ignores it
+  sim::calls().names.emplace_back("HidD_SetFeature");
+  sim::HidInterface* interface = handle_ == nullptr ? nullptr : live_interface(handle_);
+  bool sent = interface != nullptr && acceptable_report(*interface, report, length);
+  // The touchpad answers for itself; another device takes the report and ignores it.
+  if (sent && interface->touchpad) sent = sim::touchpad_set_feature(report, length);
+  record_feature_call("HidD_SetFeature", interface, report, length, true, sent);
+  return sent;
 }
 
 bool Device::get_feature(uint8_t* report, uint32_t length) const {
-  log("HidD_GetFeature");
-  if (handle_ == nullptr) return false;
-  sim::HidInterface* interface = live_interface(handle_);
-  if (interface == nullptr || !acceptable_report(*interface, report, length)) return false;
-  if (interface->touchpad) return sim::touchpad_get_feature(report, length);
-  std::memset(report + 1, 0, length - 1);
-  return true;
+  sim::calls().names.emplace_back("HidD_GetFeature");
+  sim::HidInterface* interface = handle_ == nullptr ? nullptr : live_interface(handle_);
+  bool read = interface != nullptr && acceptable_report(*interface, report, length);
+  if (read && interface->touchpad) {
+    read = sim::touchpad_get_feature(report, length);
+  } else if (read) {
+    std::memset(report + 1, 0, length - 1);
+  }
+  record_feature_call("HidD_GetFeature", interface, report, length, false, read);
+  return read;
 }
 
 // ---- Preparsed data ---------------------------------------------------------------------------

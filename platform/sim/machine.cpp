@@ -3,6 +3,7 @@
 #include <string>
 #include <utility>
 
+#include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
 
 namespace sim {
@@ -10,6 +11,7 @@ namespace sim {
 namespace {
 
 CallLog g_calls;
+Events g_events;
 DevNode g_touchpad_transport = 0;
 DevNode g_stale_device = 0;
 
@@ -99,6 +101,10 @@ void set_up_touchpad(const MachineSetup& setup) {
   t.erase_delay = setup.erase_delay;
   t.write_rate = setup.write_rate;
   t.firmware_signature = setup.firmware_signature;
+  t.boot_ms = setup.boot_ms;
+  t.format_image_ms = setup.format_image_ms;
+  t.flush_ms = setup.flush_ms;
+  t.validate_ms = setup.validate_ms;
   t.image_never_valid = setup.image_never_valid;
   t.image_valid = setup.device != DeviceStart::kBootloader;
   for (const CommandFailure& failure : setup.failures) {
@@ -135,6 +141,15 @@ CallLog& calls() {
   return g_calls;
 }
 
+// Kept here with the call log, which the device world's calls also write.
+Events& events() {
+  return g_events;
+}
+
+void record_event(std::string line) {
+  g_events.lines.push_back(std::move(line));
+}
+
 void reset_devices() {
   set_up_machine(MachineSetup{});
 }
@@ -151,6 +166,7 @@ void set_up_machine(const MachineSetup& setup) {
   refresh_interfaces();
   // Building the machine is not the program's doing.
   g_calls = CallLog{};
+  g_events = Events{};
 }
 
 DevNode touchpad_transport() {

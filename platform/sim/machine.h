@@ -57,6 +57,10 @@ struct MachineSetup {
   uint8_t erase_delay = 50;
   uint8_t write_rate = 10;
   uint16_t firmware_signature = 0x5AC3;
+  uint32_t boot_ms = kBootMs;  // after reset and invoke bootloader
+  uint32_t format_image_ms = kFormatImageMs;
+  uint32_t flush_ms = kFlushMs;
+  uint32_t validate_ms = kValidateMs;
   std::vector<CommandFailure> failures;
   std::vector<BusyReads> busy;
   bool image_never_valid = false;

@@ -82,6 +82,7 @@ TEST_F(MachineTest, CommandFaultsFromTheSetupReachTheDevice) {
   platform::hid::Device device = open_touchpad();
   EXPECT_EQ(status_error(device), kErrorNone);
   EXPECT_TRUE(send(device, reset_device()));
+  advance_ms(kBootMs);
   EXPECT_EQ(status_error(device), kErrorBusy);
   EXPECT_EQ(status_error(device), kErrorNone);
   EXPECT_FALSE(send(device, reset_device()));

@@ -197,4 +197,25 @@ void set_firmware_resource(std::string text);
 // The shipped image, whatever replacement stands.
 std::span<const char> embedded_firmware_resource();
 
+// ---- Events -----------------------------------------------------------------------------------
+
+// What the program did on the simulated machine, one line each, in the order it happened:
+//   "Sleep 10"                       a wait
+//   "HidD_SetFeature write 520"      a feature report to the touchpad: its command by name
+//                                    (touchpad.h), for a write its data length; a call that
+//                                    failed ends in " failed" ("HidD_GetFeature failed")
+//   "HidD_GetFeature error 3"        a status with an error code (none when it is 0)
+//   "CreateFileW", "CM_Enable_DevNode", ...   every other HID and device-node call
+//   "MessageBoxW 0x134 IMPORTANT!"   a box with its style and the first line of its text, then
+//   "answered Yes"                   what it returned (Yes, No, OK, or "failed" when it could
+//                                    not be shown) once it was dismissed
+//   "CreateThread notice", "TerminateThread notice"   the background notice started and
+//                                    stopped; a box of it left open then goes: "closed by the stop"
+//   "log TEXT"                       a line written to the log file
+struct Events {
+  std::vector<std::string> lines;
+};
+Events& events();
+void record_event(std::string line);
+
 }  // namespace sim

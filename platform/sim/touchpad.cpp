@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <string>
 
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
@@ -46,6 +47,10 @@ size_t index_of(Command command) {
   return static_cast<size_t>(command);
 }
 
+void irregular(std::string what) {
+  g_touchpad.irregularities.push_back(std::move(what));
+}
+
 uint8_t flash_byte(uint32_t address) {
   auto it = g_touchpad.flash.find(address);
   return it == g_touchpad.flash.end() ? 0xFF : it->second;
@@ -59,7 +64,10 @@ void forget_ram() {
   t.regions.clear();
   t.unflushed.clear();
   t.pending_answer.clear();
+  t.writes.clear();
+  t.validated = false;
   t.busy_until_ms = 0;
+  t.starting_until_ms = 0;
   t.last_error = kErrorNone;
 }
 
@@ -151,6 +159,7 @@ uint8_t format_image(const uint8_t* command) {
   t.second_image_word = le32(command + 4);
   t.format_word = word;
   t.format_byte = byte;
+  set_busy(t.format_image_ms);
   return kErrorNone;
 }
 
@@ -175,6 +184,9 @@ uint8_t format_region(const uint8_t* command) {
     return kErrorBadParameter;
   }
   t.flash.erase(t.flash.lower_bound(region.start), t.flash.lower_bound(end));
+  std::erase_if(t.writes, [&](const auto& write) {
+    return write.first >= region.start && write.first < end;
+  });
   t.regions[index] = region;
   set_busy(static_cast<uint64_t>(effective_erase_delay()) * ((region.length >> 10) + 1));
   return kErrorNone;
@@ -190,6 +202,16 @@ bool inside_one_region(uint32_t address, uint32_t length) {
   return false;
 }
 
+// A write over bytes written before, other than the same write again.
+bool overlaps_earlier_write(uint32_t address, const std::vector<uint8_t>& bytes) {
+  uint64_t end = static_cast<uint64_t>(address) + bytes.size();
+  for (const auto& [at, earlier] : g_touchpad.writes) {
+    bool overlaps = address < at + static_cast<uint64_t>(earlier.size()) && at < end;
+    if (overlaps && !(at == address && earlier == bytes)) return true;
+  }
+  return false;
+}
+
 uint8_t write_data(const uint8_t* command) {
   Touchpad& t = g_touchpad;
   uint32_t address = le32(command + 2);
@@ -197,7 +219,10 @@ uint8_t write_data(const uint8_t* command) {
   if (length == 0 || length > kMaxWriteData) return kErrorBadParameter;
   if (!inside_one_region(address, length)) return kErrorOutsideRegion;
   const uint8_t* data = command + kWriteHeader;
-  t.unflushed.emplace_back(address, std::vector<uint8_t>(data, data + length));
+  std::vector<uint8_t> bytes(data, data + length);
+  if (overlaps_earlier_write(address, bytes)) irregular("write data overlaps an earlier write");
+  t.writes.emplace_back(address, bytes);
+  t.unflushed.emplace_back(address, std::move(bytes));
   set_busy(static_cast<uint64_t>(length) * effective_write_rate() / 1000 + 1);
   return kErrorNone;
 }
@@ -211,6 +236,7 @@ uint8_t flush() {
     }
   }
   t.unflushed.clear();
+  set_busy(t.flush_ms);
   return kErrorNone;
 }
 
@@ -232,24 +258,35 @@ bool image_checks_out() {
 uint8_t validate(const uint8_t* command) {
   Touchpad& t = g_touchpad;
   if (command[2] != 0x01) return kErrorBadParameter;
+  if (t.validated) irregular("validate image again after one format image");
+  if (!t.unflushed.empty()) irregular("validate image before the written data is flushed");
+  t.validated = true;
+  set_busy(t.validate_ms);
   if (!image_checks_out()) return kErrorVerify;
   t.image_valid = true;
   t.firmware_version = t.new_version;
   return kErrorNone;
 }
 
+void start_up() {
+  g_touchpad.starting_until_ms = now() + g_touchpad.boot_ms;
+}
+
 uint8_t reboot() {
   touchpad_boot();
-  set_busy(g_touchpad.boot_ms);
+  start_up();
   return kErrorNone;
 }
 
 uint8_t invoke_bootloader() {
   Touchpad& t = g_touchpad;
-  if (t.mode == Mode::kBootloader) return kErrorNone;
+  if (t.mode == Mode::kBootloader) {
+    irregular("invoke bootloader while the bootloader runs");
+    return kErrorNone;
+  }
   forget_ram();
   t.mode = Mode::kBootloader;
-  set_busy(t.boot_ms);
+  start_up();
   return kErrorNone;
 }
 
@@ -300,7 +337,36 @@ uint8_t status_error() {
       return fault.error_code;
     }
   }
-  return now() < t.busy_until_ms ? kErrorBusy : t.last_error;
+  if (now() < t.busy_until_ms) {
+    irregular("status read while busy");
+    return kErrorBusy;
+  }
+  return t.last_error;
+}
+
+// Where a command's fields end in its report; every byte from there on must be 0.
+size_t fields_end(Command command, const uint8_t* report) {
+  switch (command) {
+    case Command::kWrite:
+      return kWriteHeader + std::min(le32(report + 6), kMaxWriteData);
+    case Command::kValidate:
+      return 3;
+    case Command::kFormatImage:
+      return 12;
+    case Command::kFormatRegion:
+      return 15;
+    case Command::kInfo:
+      return 8;
+    default:
+      return 2;
+  }
+}
+
+// The command a report carries, by name, for the record.
+std::string name_of(const uint8_t* report) {
+  Command command = Command::kStatus;
+  if (command_of(report[1], &command)) return command_name(command);
+  return "command " + std::to_string(report[1]);
 }
 
 void receive(const uint8_t* report, bool known, Command command) {
@@ -308,12 +374,30 @@ void receive(const uint8_t* report, bool known, Command command) {
   ++t.commands_received;
   t.pending_answer.clear();
   if (known) arm_status_faults(command);
+  for (size_t at = known ? fields_end(command, report) : 2; at < kReportLength; ++at) {
+    if (report[at] != 0) {
+      irregular(name_of(report) + ": byte " + std::to_string(at) + " after its fields is not 0");
+      break;
+    }
+  }
   if (now() < t.busy_until_ms) {
+    irregular(name_of(report) + " while busy");
     t.last_error = kErrorBusy;
   } else {
     t.last_error = known ? carry_out(command, report) : kErrorUnknownCommand;
+    if (t.last_error != kErrorNone && t.last_error != kErrorVerify) {
+      irregular(name_of(report) + " refused with error " + std::to_string(t.last_error));
+    }
   }
   if (t.power_cut_after != 0 && t.commands_received == t.power_cut_after) power_cut();
+}
+
+// A device that is starting does not answer; the host's call fails. `report` is the command
+// that came, or null for a status read.
+bool starting(const uint8_t* report) {
+  if (now() >= g_touchpad.starting_until_ms) return false;
+  irregular((report != nullptr ? name_of(report) : "status read") + " while starting");
+  return true;
 }
 
 }  // namespace
@@ -436,7 +520,7 @@ bool touchpad_set_feature(const uint8_t* report, uint32_t length) {
   Command command = Command::kStatus;
   bool known = command_of(report[1], &command);
   t.received.push_back({std::vector<uint8_t>(report, report + length), now(), true});
-  if (known && t.faults[index_of(command)].hit()) {
+  if ((known && t.faults[index_of(command)].hit()) || starting(report)) {
     t.received.back().delivered = false;
     return false;
   }
@@ -449,6 +533,7 @@ bool touchpad_get_feature(uint8_t* report, uint32_t length) {
   if (!t.powered || length != kReportLength) return false;
   bool answer = !t.pending_answer.empty();
   if (t.faults[index_of(answer ? Command::kInfo : Command::kStatus)].hit()) return false;
+  if (starting(nullptr)) return false;
   if (!t.scripted_answers.empty()) {
     const std::vector<uint8_t>& scripted = t.scripted_answers.front();
     std::copy(scripted.begin(), scripted.begin() + std::min<size_t>(scripted.size(), length),

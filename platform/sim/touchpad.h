@@ -29,11 +29,17 @@
 //
 // Behaviour where the protocol leaves the device free, as this device does it:
 // - The error code in a status is the result of the last command received, kept until the next
-//   command. While the device is busy (after a format region or a write data), a status read
-//   reports kErrorBusy instead, and a command is refused with kErrorBusy and not carried out.
-// - Busy time: format region erase delay x ((length >> 10) + 1) ms; write data
-//   (length x write rate) / 1000 + 1 ms. Below protocol 8 the device works with erase delay 50
-//   and write rate 10, whatever it is set to.
+//   command. While the device is busy, a status read reports kErrorBusy instead, and a command
+//   is refused with kErrorBusy and not carried out.
+// - Busy time, from the command's arrival: format region erase delay x ((length >> 10) + 1) ms;
+//   write data (length x write rate) / 1000 + 1 ms; below protocol 8 the device works with erase
+//   delay 50 and write rate 10, whatever it is set to. Format image (it erases the page that
+//   marks the image valid) 40 ms, flush (the last page) 8 ms, validate image (the checksums) 8 ms.
+// - Reset and invoke bootloader restart it: for 8 ms it does not answer at all, so every HID
+//   call to it fails, as an I2C device that is starting does not acknowledge its address. The
+//   host reads the status 10 ms after a reset at the earliest, and waits 100 ms after invoke
+//   bootloader and after its last reset. Power-up and a start by the transport device take no
+//   visible time: the interfaces appear only once the device answers.
 // - Running the firmware it takes reset, invoke bootloader and read memory; every bootloader
 //   command is refused with kErrorNotInBootloader. In its bootloader invoke bootloader is
 //   accepted and changes nothing.
@@ -59,6 +65,13 @@
 //   bootloader, byte 26 bit 0 the big-endian flag), or flash bytes below 0x20000000. The
 //   answer's byte count is what the device has (never more than asked). A count that does not
 //   fit the answer, or an address elsewhere, gives kErrorBadRead and a count of 0.
+//
+// Irregularities: what a careful host never does. The device records each one (and otherwise
+// behaves as above): a status read or a command while it starts or is busy; a non-zero byte
+// after a command's fields; a command it refuses (any error but kErrorVerify, which a host
+// cannot foresee); a write that overlaps an earlier one since its region was formatted, unless
+// it repeats that write byte for byte (the host's retry); invoke bootloader while the bootloader
+// runs; validate image twice after one format image, or while written data is not flushed.
 #pragma once
 
 #include <array>
@@ -66,6 +79,7 @@
 #include <cstdint>
 #include <deque>
 #include <map>
+#include <string>
 #include <vector>
 
 #include "platform/sim/fault.h"
@@ -93,6 +107,12 @@ constexpr uint8_t kErrorNotFormatted = 0x07;  // format region before format ima
 constexpr uint8_t kErrorVerify = 0x08;        // validate image found the image invalid
 
 constexpr uint8_t kFlagImageValid = 0x10;
+
+// Default times, in ms.
+constexpr uint32_t kBootMs = 8;
+constexpr uint32_t kFormatImageMs = 40;
+constexpr uint32_t kFlushMs = 8;
+constexpr uint32_t kValidateMs = 8;
 
 // The commands a test can aim a fault at. kStatus is a status read; kInfo is the read memory
 // command and the read of its answer.
@@ -143,7 +163,12 @@ struct Touchpad {
   bool big_endian_info = false;
   uint32_t info_length = kInfoLength;  // the length of the device information block
   bool image_never_valid = false;      // validate image never finds the image valid
-  uint32_t boot_ms = 0;                // busy time after a reset or invoke bootloader
+  // Times in ms (see above): starting after reset and invoke bootloader, and busy after format
+  // image, flush and validate image.
+  uint32_t boot_ms = kBootMs;
+  uint32_t format_image_ms = kFormatImageMs;
+  uint32_t flush_ms = kFlushMs;
+  uint32_t validate_ms = kValidateMs;
 
   // ---- Faults ----
   // The HID call of a command fails (HidD_SetFeature / HidD_GetFeature return false; a failed
@@ -162,7 +187,8 @@ struct Touchpad {
   bool image_valid = true;
   uint8_t last_error = kErrorNone;
   uint64_t busy_until_ms = 0;
-  bool image_formatted = false;  // format image received since the bootloader started
+  uint64_t starting_until_ms = 0;  // it does not answer before this time
+  bool image_formatted = false;    // format image received since the bootloader started
   uint8_t region_count = 0;
   uint32_t second_image_word = 0;
   uint16_t format_word = 0;
@@ -171,12 +197,17 @@ struct Touchpad {
   std::map<uint32_t, uint8_t> flash;           // programmed bytes; any other address reads 0xFF
   std::vector<std::pair<uint32_t, std::vector<uint8_t>>> unflushed;
   std::vector<uint8_t> pending_answer;  // a read memory answer waiting for the next get
+  // Writes since their region was formatted (address, bytes), and whether the image has been
+  // validated since the last format image.
+  std::vector<std::pair<uint32_t, std::vector<uint8_t>>> writes;
+  bool validated = false;
 
   // ---- Record ----
   std::vector<ReceivedReport> received;  // every set feature report that reached the HID layer
   uint32_t commands_received = 0;
   uint32_t status_reads = 0;
   uint32_t boots = 0;  // resets, power-ups and restarts by the transport device
+  std::vector<std::string> irregularities;  // one line each, in the order they happened
 };
 Touchpad& touchpad();
 

@@ -44,11 +44,23 @@ class TouchpadTest : public fwu::testing::SimTest {
     device_ = open_touchpad();
   }
 
+  // Invoke bootloader, and the time the device takes to start it.
+  void start_bootloader() {
+    ASSERT_TRUE(send(device_, invoke_bootloader()));
+    advance_ms(kBootMs);
+  }
+
+  // Sends `report` and waits the time its command keeps the device busy.
+  void send_and_wait(const Report& report, uint64_t ms) {
+    ASSERT_TRUE(send(device_, report));
+    advance_ms(ms);
+  }
+
   // Writes `bytes` as region 0 the way a careful host does, waiting what the device announces.
   void write_image(const std::vector<uint8_t>& bytes, uint8_t erase_delay, uint8_t write_rate) {
     uint32_t second_word =
         static_cast<uint32_t>(bytes[4] | bytes[5] << 8 | bytes[6] << 16 | bytes[7] << 24);
-    ASSERT_TRUE(send(device_, format_image_for(touchpad().protocol, 1, second_word)));
+    send_and_wait(format_image_for(touchpad().protocol, 1, second_word), kFormatImageMs);
     ASSERT_TRUE(send(device_, format_region(0, kImageStart, bytes)));
     advance_ms(erase_delay * ((bytes.size() >> 10) + 1));
     ASSERT_EQ(status_error(device_), kErrorNone);
@@ -64,9 +76,18 @@ class TouchpadTest : public fwu::testing::SimTest {
       advance_ms(n * write_rate / 1000 + 1);
       ASSERT_EQ(status_error(device_), kErrorNone) << "chunk at " << at;
     }
-    ASSERT_TRUE(send(device_, flush()));
+    send_and_wait(flush(), kFlushMs);
     ASSERT_EQ(status_error(device_), kErrorNone);
   }
+
+  // Validate image, and the status that follows once the check is done.
+  Report validate_and_read() {
+    if (!send(device_, validate())) return Report();
+    advance_ms(kValidateMs);
+    return get(device_);
+  }
+
+  static std::vector<std::string> irregularities() { return touchpad().irregularities; }
 
   platform::hid::Device device_;
 };
@@ -123,7 +144,7 @@ TEST_F(TouchpadTest, StatusInEachProtocol) {
   EXPECT_EQ(status[8], 0);
 
   // The bootloader answers with its own signature.
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   status = get(device_);
   EXPECT_EQ(get16(status, 1), 0xC35A);
 }
@@ -176,7 +197,7 @@ TEST_F(TouchpadTest, ReadMemoryCountsAndRefusals) {
   EXPECT_EQ(get(device_)[4], kErrorBadRead);
 
   // In its bootloader the device shows the bootloader's product ID and no firmware version.
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   ASSERT_TRUE(send(device_, read_memory(kInfoAddress, 27)));
   answer = get(device_);
   EXPECT_EQ(get16(answer, 17), 0xD0C0);
@@ -185,18 +206,17 @@ TEST_F(TouchpadTest, ReadMemoryCountsAndRefusals) {
 
 TEST_F(TouchpadTest, FullUpdateEndsInTheNewVersion) {
   std::vector<uint8_t> bytes = image(1561, 0x00021828);  // odd length: three chunks
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   EXPECT_EQ(status_error(device_), kErrorNone);
   write_image(bytes, 50, 10);
   EXPECT_TRUE(flash_equals(kImageStart, bytes));
   EXPECT_EQ(flash_bytes(kImageStart + 1561, 1), std::vector<uint8_t>{0xFF});
 
-  ASSERT_TRUE(send(device_, validate()));
-  Report status = get(device_);
+  Report status = validate_and_read();
   EXPECT_EQ(status[4], kErrorNone);
   EXPECT_TRUE(image_valid_bit(status));
 
-  ASSERT_TRUE(send(device_, reset_device()));
+  send_and_wait(reset_device(), kBootMs);
   status = get(device_);
   EXPECT_EQ(status[4], kErrorNone);
   EXPECT_EQ(get16(status, 1), 0x5AC3);
@@ -205,6 +225,7 @@ TEST_F(TouchpadTest, FullUpdateEndsInTheNewVersion) {
   EXPECT_EQ(get16(get(device_), 19), 17);
   // The interface keeps the product ID it appeared with until it appears again.
   EXPECT_EQ(touchpad_product_id(), kFirmwareProductId);
+  EXPECT_EQ(irregularities(), std::vector<std::string>{}) << "a careful host";
 }
 
 TEST_F(TouchpadTest, OlderProtocolWantsTheOlderFormatParametersAndDefaultTiming) {
@@ -212,7 +233,7 @@ TEST_F(TouchpadTest, OlderProtocolWantsTheOlderFormatParametersAndDefaultTiming)
   setup.protocol = 7;
   setup.erase_delay = 200;  // not announced below 8, and not used
   set_up(setup);
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   ASSERT_TRUE(send(device_, format_image(1, 0, 0xFFFF, 0xFF)));
   EXPECT_EQ(status_error(device_), kErrorBadParameter);
 
@@ -220,17 +241,25 @@ TEST_F(TouchpadTest, OlderProtocolWantsTheOlderFormatParametersAndDefaultTiming)
   // just that long.
   std::vector<uint8_t> bytes = image(1024, 0x1234);
   write_image(bytes, 50, 10);
-  ASSERT_TRUE(send(device_, validate()));
-  EXPECT_TRUE(image_valid_bit(get(device_)));
+  EXPECT_TRUE(image_valid_bit(validate_and_read()));
 }
 
-TEST_F(TouchpadTest, ACommandOrStatusBeforeTheAnnouncedTimeIsBusy) {
-  std::vector<uint8_t> bytes = image(2048, 0);
+TEST_F(TouchpadTest, TakesTimeAndRecordsWhatCameTooEarly) {
+  // Invoke bootloader: it does not answer while it starts.
   ASSERT_TRUE(send(device_, invoke_bootloader()));
+  advance_ms(kBootMs - 1);
+  EXPECT_TRUE(get(device_).empty());
+  EXPECT_FALSE(send(device_, format_image_for(9, 1, 0)));
+  advance_ms(1);
+  EXPECT_EQ(status_error(device_), kErrorNone);
+
+  // Format image, then format region: erase 50 x ((2048 >> 10) + 1) = 150 ms.
+  std::vector<uint8_t> bytes = image(2048, 0);
   ASSERT_TRUE(send(device_, format_image_for(9, 1, 0)));
+  advance_ms(kFormatImageMs - 1);
+  EXPECT_EQ(status_error(device_), kErrorBusy);
+  advance_ms(1);
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, bytes)));
-  // Erase: 50 x ((2048 >> 10) + 1) = 150 ms.
-  EXPECT_EQ(touchpad().busy_until_ms, clock().now_ms + 150);
   advance_ms(149);
   EXPECT_EQ(status_error(device_), kErrorBusy);
   // A write that comes too early is refused and not carried out, and says so until the next
@@ -239,16 +268,122 @@ TEST_F(TouchpadTest, ACommandOrStatusBeforeTheAnnouncedTimeIsBusy) {
   ASSERT_TRUE(send(device_, write_data(kImageStart, chunk)));
   advance_ms(1);
   EXPECT_EQ(status_error(device_), kErrorBusy);
-  ASSERT_TRUE(send(device_, flush()));
+  send_and_wait(flush(), kFlushMs);
   EXPECT_EQ(status_error(device_), kErrorNone);
   EXPECT_EQ(flash_bytes(kImageStart, 1), std::vector<uint8_t>{0xFF});
 
-  // After a write: (520 x 10) / 1000 + 1 = 6 ms.
+  // After a write: (520 x 10) / 1000 + 1 = 6 ms; after a flush and a validate image, their own.
   ASSERT_TRUE(send(device_, write_data(kImageStart, chunk)));
   advance_ms(5);
   EXPECT_EQ(status_error(device_), kErrorBusy);
   advance_ms(1);
   EXPECT_EQ(status_error(device_), kErrorNone);
+  ASSERT_TRUE(send(device_, flush()));
+  advance_ms(kFlushMs - 1);
+  EXPECT_EQ(status_error(device_), kErrorBusy);
+  advance_ms(1);
+  ASSERT_TRUE(send(device_, validate()));
+  advance_ms(kValidateMs - 1);
+  EXPECT_EQ(status_error(device_), kErrorBusy);
+  advance_ms(1);
+  EXPECT_EQ(status_error(device_), kErrorVerify);
+
+  // Reset: it starts again.
+  ASSERT_TRUE(send(device_, reset_device()));
+  advance_ms(kBootMs - 1);
+  EXPECT_TRUE(get(device_).empty());
+  advance_ms(1);
+  EXPECT_EQ(status_error(device_), kErrorNone);
+
+  EXPECT_EQ(irregularities(), (std::vector<std::string>{
+                                  "status read while starting",
+                                  "format-image while starting",
+                                  "status read while busy",
+                                  "status read while busy",
+                                  "write while busy",
+                                  "status read while busy",
+                                  "status read while busy",
+                                  "status read while busy",
+                                  "status read while starting",
+                              }));
+}
+
+TEST_F(TouchpadTest, TimesFromTheSetup) {
+  MachineSetup setup;
+  setup.boot_ms = 30;
+  setup.format_image_ms = 70;
+  setup.flush_ms = 3;
+  setup.validate_ms = 20;
+  set_up(setup);
+  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  EXPECT_EQ(touchpad().starting_until_ms, clock().now_ms + 30);
+  advance_ms(30);
+  ASSERT_TRUE(send(device_, format_image_for(9, 1, 0)));
+  EXPECT_EQ(touchpad().busy_until_ms, clock().now_ms + 70);
+  advance_ms(70);
+  ASSERT_TRUE(send(device_, flush()));
+  EXPECT_EQ(touchpad().busy_until_ms, clock().now_ms + 3);
+  advance_ms(3);
+  ASSERT_TRUE(send(device_, validate()));
+  EXPECT_EQ(touchpad().busy_until_ms, clock().now_ms + 20);
+}
+
+TEST_F(TouchpadTest, RecordsWhatACarefulHostNeverDoes) {
+  start_bootloader();
+  Report with_tail = flush();
+  with_tail[300] = 1;
+  send_and_wait(with_tail, kFlushMs);
+  send_and_wait(invoke_bootloader(), kBootMs);
+  send_and_wait(format_image_for(9, 1, 0), kFormatImageMs);
+  std::vector<uint8_t> bytes = image(2000, 0);
+  send_and_wait(format_region(0, kImageStart, bytes), 50 * 2);
+  std::vector<uint8_t> first(bytes.begin(), bytes.begin() + 520);
+  send_and_wait(write_data(kImageStart, first), 6);
+  send_and_wait(write_data(kImageStart, first), 6);  // the same write again: a retry
+  send_and_wait(write_data(kImageStart + 8, first), 6);
+  send_and_wait(validate(), kValidateMs);
+  send_and_wait(validate(), kValidateMs);
+  Report long_read = read_memory(kInfoAddress, 27);
+  long_read[9] = 0x80;
+  send_and_wait(long_read, 0);
+  EXPECT_EQ(irregularities(), (std::vector<std::string>{
+                                  "flush: byte 300 after its fields is not 0",
+                                  "invoke bootloader while the bootloader runs",
+                                  "write data overlaps an earlier write",
+                                  "validate image before the written data is flushed",
+                                  "validate image again after one format image",
+                                  "validate image before the written data is flushed",
+                                  "info: byte 9 after its fields is not 0",
+                              }));
+}
+
+TEST_F(TouchpadTest, EveryCommandWantsZerosAfterItsFields) {
+  start_bootloader();
+  std::vector<uint8_t> data(100, 0x5A);
+  struct Case {
+    Report report;
+    size_t fields_end;
+    const char* name;
+  };
+  for (Case& c : std::vector<Case>{{write_data(kImageStart, data), 110, "write"},
+                                   {flush(), 2, "flush"},
+                                   {validate(), 3, "validate"},
+                                   {reset_device(), 2, "reset"},
+                                   {format_image_for(9, 1, 0), 12, "format-image"},
+                                   {format_region(0, kImageStart, data), 15, "format-region"},
+                                   {invoke_bootloader(), 2, "invoke"},
+                                   {read_memory(kInfoAddress, 27), 8, "info"}}) {
+    SCOPED_TRACE(c.name);
+    touchpad().irregularities.clear();
+    // The last byte of its fields is its own (a command byte stays what it is).
+    if (c.fields_end > 2) c.report[c.fields_end - 1] |= 0x80;
+    c.report[c.fields_end] = 1;
+    ASSERT_TRUE(send(device_, c.report));
+    advance_ms(1000);  // whatever it started, it has done
+    ASSERT_FALSE(irregularities().empty());
+    EXPECT_EQ(irregularities()[0], std::string(c.name) + ": byte " + std::to_string(c.fields_end) +
+                                       " after its fields is not 0");
+  }
 }
 
 TEST_F(TouchpadTest, RefusesMalformedCommands) {
@@ -259,10 +394,10 @@ TEST_F(TouchpadTest, RefusesMalformedCommands) {
   EXPECT_EQ(status_error(device_), kErrorNotInBootloader);
   EXPECT_TRUE(touchpad().image_valid);
 
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, image(64, 0))));
   EXPECT_EQ(status_error(device_), kErrorNotFormatted);
-  ASSERT_TRUE(send(device_, format_image_for(9, 2, 0)));
+  send_and_wait(format_image_for(9, 2, 0), kFormatImageMs);
   ASSERT_TRUE(send(device_, format_region(2, kImageStart, image(64, 0))));
   EXPECT_EQ(status_error(device_), kErrorBadParameter);  // index beyond the region count
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, image(64, 0))));
@@ -280,35 +415,43 @@ TEST_F(TouchpadTest, RefusesMalformedCommands) {
 
   // Only one of two regions formatted: the image is not valid, and reset stays in the
   // bootloader.
-  ASSERT_TRUE(send(device_, validate()));
-  Report status = get(device_);
+  Report status = validate_and_read();
   EXPECT_EQ(status[4], kErrorVerify);
   EXPECT_FALSE(image_valid_bit(status));
-  ASSERT_TRUE(send(device_, reset_device()));
+  send_and_wait(reset_device(), kBootMs);
   EXPECT_EQ(get16(get(device_), 1), 0xC35A);
+  // Every refusal but the failed check is the host's doing.
+  EXPECT_EQ(irregularities(), (std::vector<std::string>{
+                                  "command 7 refused with error 1",
+                                  "format-image refused with error 2",
+                                  "format-region refused with error 7",
+                                  "format-region refused with error 4",
+                                  "format-region refused with error 4",
+                                  "write refused with error 5",
+                                  "write refused with error 5",
+                                  "write refused with error 4",
+                              }));
 }
 
 TEST_F(TouchpadTest, ValidateWantsTheRecordedChecksumAndSecondWord) {
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   std::vector<uint8_t> bytes = image(600, 0xAABBCCDD);
   // A wrong second image word.
-  ASSERT_TRUE(send(device_, format_image_for(9, 1, 0x11223344)));
+  send_and_wait(format_image_for(9, 1, 0x11223344), kFormatImageMs);
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, bytes)));
   advance_ms(50);
   ASSERT_TRUE(send(device_, write_data(kImageStart, {bytes.begin(), bytes.begin() + 520})));
   advance_ms(6);
   ASSERT_TRUE(send(device_, write_data(kImageStart + 520, {bytes.begin() + 520, bytes.end()})));
   advance_ms(2);
-  ASSERT_TRUE(send(device_, flush()));
-  ASSERT_TRUE(send(device_, validate()));
-  EXPECT_EQ(status_error(device_), kErrorVerify);
+  send_and_wait(flush(), kFlushMs);
+  EXPECT_EQ(validate_and_read()[4], kErrorVerify);
 
   // Right word, but a chunk first written with other bytes: programming only clears bits, so
   // writing the right bytes over it afterwards does not mend it.
   write_image(bytes, 50, 10);
-  ASSERT_TRUE(send(device_, validate()));
-  ASSERT_EQ(status_error(device_), kErrorNone);
-  ASSERT_TRUE(send(device_, format_image_for(9, 1, 0xAABBCCDD)));
+  ASSERT_EQ(validate_and_read()[4], kErrorNone);
+  send_and_wait(format_image_for(9, 1, 0xAABBCCDD), kFormatImageMs);
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, bytes)));
   advance_ms(50);
   std::vector<uint8_t> other(bytes.begin(), bytes.begin() + 520);
@@ -316,11 +459,11 @@ TEST_F(TouchpadTest, ValidateWantsTheRecordedChecksumAndSecondWord) {
   ASSERT_TRUE(send(device_, write_data(kImageStart, other)));
   advance_ms(6);
   write_chunks(bytes, 10);
-  ASSERT_TRUE(send(device_, validate()));
-  EXPECT_EQ(status_error(device_), kErrorVerify);
+  EXPECT_EQ(validate_and_read()[4], kErrorVerify);
+  EXPECT_EQ(irregularities(), std::vector<std::string>{"write data overlaps an earlier write"});
 
   // Data not flushed never reaches the flash.
-  ASSERT_TRUE(send(device_, format_image_for(9, 1, 0xAABBCCDD)));
+  send_and_wait(format_image_for(9, 1, 0xAABBCCDD), kFormatImageMs);
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, bytes)));
   advance_ms(50);
   ASSERT_TRUE(send(device_, write_data(kImageStart, {bytes.begin(), bytes.begin() + 520})));
@@ -343,10 +486,10 @@ TEST_F(TouchpadTest, TheHidLayerRefusesOtherLengthsAndIds) {
 }
 
 TEST_F(TouchpadTest, CountedCommandFaults) {
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   touchpad().faults[static_cast<size_t>(Command::kWrite)] = Fault::from_nth(2);
   touchpad().faults[static_cast<size_t>(Command::kStatus)] = Fault::next(2);
-  ASSERT_TRUE(send(device_, format_image_for(9, 1, 0)));
+  send_and_wait(format_image_for(9, 1, 0), kFormatImageMs);
   ASSERT_TRUE(send(device_, format_region(0, kImageStart, image(2000, 0))));
   advance_ms(100);
   EXPECT_TRUE(send(device_, write_data(kImageStart, image(10, 0))));
@@ -362,10 +505,11 @@ TEST_F(TouchpadTest, CountedCommandFaults) {
   // Error codes in the next status reads after a given command.
   touchpad().status_faults.push_back({Command::kFlush, 2, 0x42, false});
   EXPECT_EQ(status_error(device_), kErrorNone);
-  ASSERT_TRUE(send(device_, flush()));
+  send_and_wait(flush(), kFlushMs);
   EXPECT_EQ(status_error(device_), 0x42);
   EXPECT_EQ(status_error(device_), 0x42);
   EXPECT_EQ(status_error(device_), kErrorNone);
+  EXPECT_EQ(irregularities(), std::vector<std::string>{}) << "failed calls are not the host's";
 }
 
 TEST_F(TouchpadTest, InfoFaultAndForeignSignature) {
@@ -381,17 +525,16 @@ TEST_F(TouchpadTest, ImageNeverValid) {
   MachineSetup setup;
   setup.image_never_valid = true;
   set_up(setup);
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   std::vector<uint8_t> bytes = image(100, 0);
   write_image(bytes, 50, 10);
-  ASSERT_TRUE(send(device_, validate()));
-  EXPECT_FALSE(image_valid_bit(get(device_)));
+  EXPECT_FALSE(image_valid_bit(validate_and_read()));
   EXPECT_TRUE(flash_equals(kImageStart, bytes));
 }
 
 TEST_F(TouchpadTest, PowerCutAndPowerUp) {
   std::vector<uint8_t> bytes = image(1040, 0);
-  ASSERT_TRUE(send(device_, invoke_bootloader()));
+  start_bootloader();
   write_image(bytes, 50, 10);  // commands 2 to 6
   touchpad().power_cut_after = touchpad().commands_received + 1;
   // The last command before the cut is carried out; its data never reaches the flash.
