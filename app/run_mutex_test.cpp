@@ -2,6 +2,7 @@
 #include <functional>
 #include <string>
 #include <utility>
+#include <vector>
 
 #include "app/program.h"
 #include "app/settings.h"
@@ -118,6 +119,11 @@ TEST_F(RunMutexTest, RunWithoutTheMutexWhenItCannotBeHad) {
 
 TEST_F(RunMutexTest, EveryRunTakesTheMutexBeforeItLogsAndGivesItBack) {
   EXPECT_EQ(run("/S /vLOGFILE=fw.log"), kExitUpdated);
+  const std::vector<std::string>& events = sim::events().lines;
+  ASSERT_GE(events.size(), 3u);
+  EXPECT_EQ(events[0], "CreateMutexExW run") << "nothing is done before the mutex is asked for";
+  EXPECT_EQ(events[1], "WaitForSingleObject run");
+  EXPECT_EQ(events.back(), "ReleaseMutex run") << "held until the run's last line";
   EXPECT_EQ(sim::run_mutex().waits, 1);
   EXPECT_EQ(sim::run_mutex().holders, 0);
   EXPECT_EQ(sim::run_mutex().open_handles, 0);

@@ -35,12 +35,14 @@ namespace platform {
 RunMutex RunMutex::create_or_open(MutexOpen* result) {
   sim::RunMutex& mutex = sim::run_mutex();
   if (mutex.fail) {
+    sim::record_event("CreateMutexExW run failed");
     *result = MutexOpen::kFailed;
     return RunMutex();
   }
   bool exists = mutex.open_elsewhere || mutex.open_handles > 0;
   if (!exists) mutex.security = sim::run_mutex_security();
   *result = exists ? MutexOpen::kExisting : MutexOpen::kCreated;
+  sim::record_event(exists ? "CreateMutexExW run: it exists" : "CreateMutexExW run");
   ++mutex.open_handles;
   return RunMutex(new Impl);
 }
@@ -66,13 +68,17 @@ MutexWait RunMutex::wait() {
   }
   ++mutex.holders;
   acquired_ = true;
+  sim::record_event("WaitForSingleObject run");
   return std::exchange(mutex.abandoned, false) ? MutexWait::kAbandoned : MutexWait::kAcquired;
 }
 
 void RunMutex::close() {
   if (impl_ == nullptr) return;
   sim::RunMutex& mutex = sim::run_mutex();
-  if (acquired_) --mutex.holders;
+  if (acquired_) {
+    --mutex.holders;
+    sim::record_event("ReleaseMutex run");
+  }
   acquired_ = false;
   --mutex.open_handles;
   delete impl_;

@@ -212,6 +212,9 @@ std::span<const char> embedded_firmware_resource();
 //   "CreateThread notice", "TerminateThread notice"   the background notice started and
 //                                    stopped; a box of it left open then goes: "closed by the stop"
 //   "log TEXT"                       a line written to the log file
+//   "CreateMutexExW run", "WaitForSingleObject run", "ReleaseMutex run"   the run mutex made
+//                                    (": it exists" when another process made it; " failed"),
+//                                    acquired and released
 struct Events {
   std::vector<std::string> lines;
 };
