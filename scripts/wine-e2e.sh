@@ -251,7 +251,10 @@ tool() {  # ARGUMENT...: touchpad_tool.exe; prints its output, keeps it in touch
 
 # set_up_touchpad [MACHINE-OPTION...]: builds the machine the options of fwupdate-sim describe
 # and waits until Wine shows the touchpad as the machine has it. Runs that start after it share
-# the one touchpad, and its record, until the next set-up.
+# the one touchpad, and its record, until the next set-up; several of them at once:
+#   set_up_touchpad; start_program first ARG...; start_program second ARG...
+#   finish_program first STATUS; finish_program second STATUS; touchpad_record first
+#   check "..." feature_calls_reached first second
 set_up_touchpad() {
   check "the touchpad is set up as \"$*\"" tool set-up "$@"
 }

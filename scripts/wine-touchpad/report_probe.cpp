@@ -14,17 +14,16 @@
 extern "C" {
 #include <hidsdi.h>
 }
-#include <setupapi.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
 #include "scripts/wine-touchpad/bus_client.h"
+#include "scripts/wine-touchpad/touchpad_interfaces.h"
 
 namespace {
 
-constexpr USHORT kVendorId = 0x3A7C;
 constexpr ULONG kReportLength = 531;
 constexpr BYTE kFlush = 0x01;  // a command the firmware refuses, so nothing changes
 
@@ -51,36 +50,10 @@ constexpr Case kCases[] = {
 
 // The open touchpad, found the way the program finds it, through Wine's own SetupAPI and hid.dll.
 HANDLE open_touchpad() {
-  GUID hid_guid;
-  HidD_GetHidGuid(&hid_guid);
-  HDEVINFO list =
-      SetupDiGetClassDevsW(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (list == INVALID_HANDLE_VALUE) return INVALID_HANDLE_VALUE;
-  HANDLE found = INVALID_HANDLE_VALUE;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  for (DWORD i = 0; found == INVALID_HANDLE_VALUE &&
-                    SetupDiEnumDeviceInterfaces(list, nullptr, &hid_guid, i, &data);
-       ++i) {
-    wchar_t record[sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) / sizeof(wchar_t) + MAX_PATH] = {};
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record);
-    detail->cbSize = sizeof *detail;
-    if (!SetupDiGetDeviceInterfaceDetailW(list, &data, detail, sizeof record, nullptr, nullptr)) {
-      continue;
-    }
-    HANDLE device = CreateFileW(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) continue;
-    HIDD_ATTRIBUTES attributes{};
-    attributes.Size = sizeof attributes;
-    if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == kVendorId) {
-      found = device;
-    } else {
-      CloseHandle(device);
-    }
-  }
-  SetupDiDestroyDeviceInfoList(list);
-  return found;
+  std::vector<touchpad_control::TouchpadInterface> found = touchpad_control::touchpad_interfaces();
+  if (found.empty()) return INVALID_HANDLE_VALUE;
+  return CreateFileW(found[0].path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_EXISTING, 0, nullptr);
 }
 
 // What the device has seen so far: the touchpad's counts of reports, and the reports that its

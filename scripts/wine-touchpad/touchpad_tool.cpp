@@ -13,20 +13,18 @@
 // Exit status 0, or 1 with a line on stdout that says what failed.
 #include <windows.h>
 
-// After windows.h; hidsdi.h brings hidusage.h and hidpi.h in the order they need. MinGW's
-// hidsdi.h declares hid.dll's functions without C linkage.
-extern "C" {
-#include <hidsdi.h>
-}
+// After windows.h.
 #include <newdev.h>
 #include <setupapi.h>
 
 #include <cstdio>
 #include <cstring>
+#include <fstream>
 #include <string>
 #include <vector>
 
 #include "scripts/wine-touchpad/bus_client.h"
+#include "scripts/wine-touchpad/touchpad_interfaces.h"
 
 namespace {
 
@@ -51,13 +49,9 @@ HANDLE open_bus() {
 }
 
 bool write_file(const std::wstring& path, const char* data, size_t size) {
-  HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
-  DWORD written = 0;
-  bool ok = WriteFile(file, data, static_cast<DWORD>(size), &written, nullptr) && written == size;
-  CloseHandle(file);
-  return ok;
+  std::ofstream file(path.c_str(), std::ios::binary | std::ios::trunc);
+  file.write(data, static_cast<std::streamsize>(size));
+  return file.good();
 }
 
 // ---- install ----------------------------------------------------------------------------------
@@ -112,52 +106,17 @@ int install(const std::wstring& directory) {
 
 // ---- waiting for Wine ---------------------------------------------------------------------
 
-// The product IDs of the present HID interfaces of the touchpad's vendor, as Wine's own SetupAPI
-// and hid.dll give them.
-std::vector<USHORT> touchpad_interfaces() {
-  std::vector<USHORT> found;
-  GUID hid_guid;
-  HidD_GetHidGuid(&hid_guid);
-  HDEVINFO list =
-      SetupDiGetClassDevsW(&hid_guid, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
-  if (list == INVALID_HANDLE_VALUE) return found;
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(list, nullptr, &hid_guid, i, &data); ++i) {
-    DWORD size = 0;
-    SetupDiGetDeviceInterfaceDetailW(list, &data, nullptr, 0, &size, nullptr);
-    std::vector<BYTE> record(size + sizeof(wchar_t), 0);
-    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.data());
-    detail->cbSize = sizeof *detail;
-    if (size == 0 ||
-        !SetupDiGetDeviceInterfaceDetailW(list, &data, detail, size, nullptr, nullptr)) {
-      continue;
-    }
-    HANDLE device = CreateFileW(detail->DevicePath, 0, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                OPEN_EXISTING, 0, nullptr);
-    if (device == INVALID_HANDLE_VALUE) continue;
-    HIDD_ATTRIBUTES attributes{};
-    attributes.Size = sizeof attributes;
-    if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == 0x3A7C) {
-      found.push_back(attributes.ProductID);
-    }
-    CloseHandle(device);
-  }
-  SetupDiDestroyDeviceInfoList(list);
-  return found;
-}
-
 // Waits until Wine shows the touchpad's HID interface, with the product ID it appeared with,
 // while the bus has its transport device, and none while it has not.
 int wait_settled() {
   control::TransportState state;
-  std::vector<USHORT> seen;
+  std::vector<control::TouchpadInterface> seen;
   for (DWORD waited = 0; waited < kSettleWaitMs; waited += kPollMs) {
     if (!control::transport_state(&state)) return fail("the bus does not answer");
-    seen = touchpad_interfaces();
-    bool settled = !state.settling &&
-                   (state.plugged ? state.started && seen.size() == 1 && seen[0] == state.product_id
-                                  : seen.empty());
+    seen = control::touchpad_interfaces();
+    bool settled = !state.settling && (state.plugged ? state.started && seen.size() == 1 &&
+                                                           seen[0].product_id == state.product_id
+                                                     : seen.empty());
     if (settled) return 0;
     Sleep(kPollMs);
   }
