@@ -292,6 +292,12 @@ run_touchpad() {
 
 echo "--- the virtual touchpad's drivers"
 check "the drivers are installed and the bus answers" tool install 'C:\tools\touchpad'
+refuses_program_option() {  # the bus refuses an option of the program's own side, saying why
+  local said status=0
+  said=$(tool set-up --answer yes) || status=$?
+  [ "$status" -ne 0 ] && grep -q "no meaning for a real program" <<<"$said"
+}
+check "the bus refuses an option of the program's own side" refuses_program_option
 set_up_touchpad
 
 echo "--- feature reports of another length or ID, through Wine's own HID stack"
@@ -302,6 +308,7 @@ sed 's/^/  /' "$out/report_probe.txt"
 check "report probe: every call ended in a way it can tell (status $status)" [ "$status" -eq 0 ]
 
 echo "--- silent update, with mup.xml"
+# mup.xml for the inventory check at the end of this run's checks.
 mkdir -p "$drive_c/runs/silent"
 cat >"$drive_c/runs/silent/mup.xml" <<'EOF'
 <registrykey componentID="touchpad">
