@@ -262,9 +262,11 @@ NTSTATUS transport_pnp(DEVICE_OBJECT* device, IRP* irp) {
   IO_STACK_LOCATION* stack = IoGetCurrentIrpStackLocation(irp);
   switch (stack->MinorFunction) {
     case IRP_MN_START_DEVICE: {
-      Locked locked;
-      if (transport_of(device)->machine == g_bus->machine) ++g_bus->record.starts;
-      transport_of(device)->started = true;
+      {
+        Locked locked;
+        if (transport_of(device)->machine == g_bus->machine) ++g_bus->record.starts;
+        transport_of(device)->started = true;
+      }
       return complete(irp, STATUS_SUCCESS);
     }
     case IRP_MN_SURPRISE_REMOVAL:
@@ -350,25 +352,28 @@ NTSTATUS feature(IRP* irp, bool set) {
   if (packet == nullptr || packet->reportBuffer == nullptr) {
     return complete(irp, STATUS_INVALID_PARAMETER);
   }
-  Locked locked;
-  bool right = packet->reportId == sim::kReportId &&
-               packet->reportBufferLen == sim::kReportLength &&
-               packet->reportBuffer[0] == sim::kReportId;
-  if (!right) {
-    char text[96];
-    std::snprintf(text, sizeof text, "refused %s id %u first-byte %u length %lu",
-                  set ? "set" : "get", packet->reportId,
-                  packet->reportBufferLen > 0 ? packet->reportBuffer[0] : 0u,
-                  static_cast<unsigned long>(packet->reportBufferLen));
-    g_bus->record.refused.push_back(text);
-    return complete(irp, STATUS_INVALID_PARAMETER);
+  NTSTATUS status = STATUS_INVALID_PARAMETER;
+  {
+    Locked locked;
+    bool right = packet->reportId == sim::kReportId &&
+                 packet->reportBufferLen == sim::kReportLength &&
+                 packet->reportBuffer[0] == sim::kReportId;
+    if (right) {
+      ++(set ? g_bus->record.sets : g_bus->record.gets);
+      bool done = set ? sim::touchpad_set_feature(packet->reportBuffer, packet->reportBufferLen)
+                      : sim::touchpad_get_feature(packet->reportBuffer, packet->reportBufferLen);
+      // A device that does not answer: the request fails as a transfer error would.
+      status = done ? STATUS_SUCCESS : STATUS_IO_DEVICE_ERROR;
+    } else {
+      char text[96];
+      std::snprintf(text, sizeof text, "refused %s id %u first-byte %u length %lu",
+                    set ? "set" : "get", packet->reportId,
+                    packet->reportBufferLen > 0 ? packet->reportBuffer[0] : 0u,
+                    static_cast<unsigned long>(packet->reportBufferLen));
+      g_bus->record.refused.push_back(text);
+    }
   }
-  ++(set ? g_bus->record.sets : g_bus->record.gets);
-  bool done = set ? sim::touchpad_set_feature(packet->reportBuffer, packet->reportBufferLen)
-                  : sim::touchpad_get_feature(packet->reportBuffer, packet->reportBufferLen);
-  // A device that does not answer: the request fails as a transfer error would.
-  return complete(irp, done ? STATUS_SUCCESS : STATUS_IO_DEVICE_ERROR,
-                  done ? packet->reportBufferLen : 0);
+  return complete(irp, status, status == STATUS_SUCCESS ? packet->reportBufferLen : 0);
 }
 
 NTSTATUS transport_hid_request(DEVICE_OBJECT* device, IRP* irp) {
