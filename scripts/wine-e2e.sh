@@ -29,7 +29,8 @@ set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 exe=$(realpath "${1:-$root/build/windows/platform/win32/fwupdate.exe}")
 fwimage=${2:-$root/build/linux/tools/fwimage}
-built=$(realpath "$(dirname "$exe")/../../scripts")
+# The test tools come from the windows preset, wherever the executable under test lies.
+built=$root/build/windows/scripts
 standins=$built/wine-e2e
 touchpad=$built/wine-touchpad
 checks=$root/scripts/wine-e2e
