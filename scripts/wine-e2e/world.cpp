@@ -12,7 +12,8 @@
 #include "platform/sim/hid_world.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/touchpad.h"
-#include "tools/sim_options.h"
+#include "scripts/wine-e2e/machine_text.h"
+#include "scripts/wine-e2e/record.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 
@@ -93,33 +94,11 @@ ACCESS_MASK granted_access(HANDLE handle) {
 // ---- Making the world -----------------------------------------------------------------------
 
 void set_up_machine_from_environment() {
-  std::string text = narrow(environment(L"FWU_E2E_MACHINE"));
-  std::vector<std::string> words{"fwu-e2e"};
-  for (size_t at = 0; at < text.size();) {
-    size_t start = text.find_first_not_of(" \t", at);
-    if (start == std::string::npos) break;
-    size_t end = text.find_first_of(" \t", start);
-    if (end == std::string::npos) end = text.size();
-    words.push_back(text.substr(start, end - start));
-    at = end;
-  }
-  std::vector<const char*> argv;
-  for (const std::string& word : words) argv.push_back(word.c_str());
-  fwu::tools::SimOptions options;
+  sim::MachineSetup setup;
   std::string error;
-  bool parsed =
-      fwu::tools::parse_sim_options(static_cast<int>(argv.size()), argv.data(), &options, &error);
+  bool parsed = e2e::machine_from_text(narrow(environment(L"FWU_E2E_MACHINE")), &setup, &error);
   e2e::require(parsed, "FWU_E2E_MACHINE", error.c_str());
-  // The program's own side (its answers, its image, its registry, its clock and its command line)
-  // is real under Wine; only the machine is the world's.
-  const fwu::tools::SimOptions defaults;
-  bool machine_only = options.answers.empty() && options.image_file.empty() &&
-                      options.registry_file == defaults.registry_file && !options.fast &&
-                      !options.list_waits && options.argument_text.empty();
-  e2e::require(machine_only, "FWU_E2E_MACHINE",
-               "only machine options: --answer, --image, --registry, --fast, --list-waits and "
-               "-- have no meaning for a real program");
-  sim::set_up_machine(options.machine);
+  sim::set_up_machine(setup);
 }
 
 // One empty file per HID interface, absent or present, under the name of its device path.
@@ -146,39 +125,16 @@ void make_device_files() {
 
 // ---- The record -----------------------------------------------------------------------------
 
-std::string line(const char* name, long long value) {
-  return std::string(name) + " " + std::to_string(value) + "\n";
-}
-
-std::string node_line(const sim::Node& node) {
-  char text[512];
-  std::snprintf(text, sizeof text,
-                "node %s present %d disabled %d problem %d disables %u enables %u "
-                "reenumerations %u removals %u uninstalls %u\n",
-                narrow(node.instance_id).c_str(), node.present, node.disabled, node.has_problem,
-                node.disables, node.enables, node.reenumerations, node.removals, node.uninstalls);
-  return text;
-}
-
-std::string record_text(const std::vector<uint8_t>& flash, uint32_t flash_base) {
-  const sim::Touchpad& t = sim::touchpad();
+std::string record_text() {
   char process[MAX_PATH] = "";
   GetModuleFileNameA(nullptr, process, MAX_PATH);
   std::string text = std::string("process ") + process + "\n";
   if (!world().check_failure.empty()) text += "check-failed " + world().check_failure + "\n";
-  text +=
-      std::string("mode ") + (t.mode == sim::Mode::kFirmware ? "firmware" : "bootloader") + "\n";
-  text += line("version", sim::running_version());
-  text += line("image-valid", t.image_valid);
-  text += line("commands", t.commands_received);
-  text += line("status-reads", t.status_reads);
-  text += line("boots", t.boots);
-  char base[32];
-  std::snprintf(base, sizeof base, "flash-base 0x%08X\n", flash_base);
-  text += base;
-  text += line("flash-bytes", static_cast<long long>(flash.size()));
-  for (const sim::Node& node : sim::device_tree().nodes) text += node_line(node);
+  text += e2e::touchpad_record_lines();
   // What the program left open at its end.
+  auto line = [](const char* name, long long value) {
+    return std::string(name) + " " + std::to_string(value) + "\n";
+  };
   text += line("open-handles", static_cast<long long>(world().bindings.size()));
   text += line("open-preparsed-data", sim::hid_world().preparsed_data);
   text += line("open-interface-lists", sim::hid_world().interface_lists);
@@ -191,14 +147,9 @@ void write_record() {
   if (!w.ready) return;
   // Handles still open now are handles the program never closed.
   e2e::forget_closed_handles();
-  const std::map<uint32_t, uint8_t>& programmed = sim::touchpad().flash;
-  std::vector<uint8_t> flash;
   uint32_t base = 0;
-  if (!programmed.empty()) {
-    base = programmed.begin()->first;
-    flash = sim::flash_bytes(base, programmed.rbegin()->first - base + 1);
-  }
-  std::string text = record_text(flash, base);
+  std::vector<uint8_t> flash = e2e::programmed_flash(&base);
+  std::string text = record_text();
   write_file(w.directory + u"\\flash.bin", flash.data(), flash.size());
   write_file(w.directory + u"\\record.txt", text.data(), text.size());
 }

@@ -1,0 +1,53 @@
+#include "scripts/wine-touchpad/bus_client.h"
+
+#include <windows.h>
+
+#include <cstring>
+#include <cwchar>
+
+namespace touchpad_control {
+
+bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out, uint32_t room) {
+  HANDLE bus = CreateFileW(kUserPath, GENERIC_READ | GENERIC_WRITE,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  if (bus == INVALID_HANDLE_VALUE) return false;
+  out->assign(room, 0);
+  DWORD got = 0;
+  BOOL ok =
+      DeviceIoControl(bus, code, const_cast<void*>(in), in_size, out->data(), room, &got, nullptr);
+  CloseHandle(bus);
+  out->resize(ok ? got : 0);
+  return ok != FALSE;
+}
+
+bool node_call(const wchar_t* instance_id, NodeCall call, NodeAnswer* answer) {
+  NodeRequest request;
+  request.call = call;
+  size_t length = std::wcslen(instance_id);
+  if (length >= kInstanceIdChars) return false;
+  std::memcpy(request.instance_id, instance_id, length * sizeof(wchar_t));
+  std::vector<char> out;
+  if (!ask(kNode, &request, sizeof request, &out) || out.size() != sizeof *answer) return false;
+  std::memcpy(answer, out.data(), sizeof *answer);
+  return true;
+}
+
+bool transport_state(TransportState* state) {
+  std::vector<char> out;
+  if (!ask(kState, nullptr, 0, &out) || out.size() != sizeof *state) return false;
+  std::memcpy(state, out.data(), sizeof *state);
+  return true;
+}
+
+bool wait_until_settled(uint32_t ms) {
+  constexpr uint32_t kPollMs = 20;
+  for (uint32_t waited = 0;; waited += kPollMs) {
+    TransportState state;
+    if (!transport_state(&state)) return false;
+    if (!state.settling) return true;
+    if (waited >= ms) return false;
+    Sleep(kPollMs);
+  }
+}
+
+}  // namespace touchpad_control
