@@ -36,7 +36,7 @@ echo "=== checks"
 scripts/check-windows-exe.sh "$exe"
 scripts/check-reproducible.sh "$exe"
 scripts/wine-smoke.sh "$exe"
-scripts/wine-e2e.sh "$exe" build/linux/tools/fwimage
+scripts/wine-e2e.sh "$exe" build/linux/tools/fwimage "$build"
 
 echo "=== dist"
 rm -rf dist

@@ -24,15 +24,17 @@
 #    program leaves no handle, preparsed data or device list open, the decoys of the simulated
 #    machine (another vendor's device with the touchpad's product ID and report 7, the touchpad's
 #    collections without report 7), and a stale HID-over-I2C device that the removal repairs.
-# Usage: scripts/wine-e2e.sh [fwupdate.exe [fwimage]]
+# Usage: scripts/wine-e2e.sh [fwupdate.exe [fwimage [BUILD]]]
+#   BUILD: the windows preset's build folder that holds the test's drivers and tools
+#   (build/windows by default; scripts/release.sh passes its own)
 # Leaves build/wine-e2e/: screenshots, each run's Wine trace and the two prefixes (prefix:
 # C:\e2e\RUN holds each run's record.txt and flash.bin, C:\runs\RUN its directory and log).
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
 exe=$(realpath "${1:-$root/build/windows/platform/win32/fwupdate.exe}")
 fwimage=${2:-$root/build/linux/tools/fwimage}
-# The test tools come from the windows preset, wherever the executable under test lies.
-built=$root/build/windows/scripts
+# The test tools come from a build of the windows preset, wherever the executable under test lies.
+built=$(realpath "${3:-$root/build/windows}")/scripts
 standins=$built/wine-e2e
 touchpad=$built/wine-touchpad
 checks=$root/scripts/wine-e2e
