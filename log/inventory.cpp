@@ -83,33 +83,31 @@ void write_from(std::string_view file) {
   set_value(display_key, display_value.text);
 }
 
-// The one line that says why mup.xml was not used.
+// Why mup.xml was not used, for the one line that says so.
 const char* refusal(FileVerdict verdict) {
   switch (verdict) {
     case FileVerdict::kReparsePoint:
-      return "Registry key inventory skipped: mup.xml is a link.";
+      return "mup.xml is a link.";
     case FileVerdict::kLinked:
-      return "Registry key inventory skipped: mup.xml has more than one name.";
+      return "mup.xml has more than one name.";
     case FileVerdict::kNetworkVolume:
-      return "Registry key inventory skipped: mup.xml is on a network volume.";
+      return "mup.xml is on a network volume.";
     case FileVerdict::kUntrustedOwner:
-      return "Registry key inventory skipped: mup.xml is not owned by SYSTEM, Administrators or "
-             "TrustedInstaller.";
+      return "mup.xml is not owned by SYSTEM, Administrators or TrustedInstaller.";
     case FileVerdict::kNoDacl:
-      return "Registry key inventory skipped: mup.xml has no access control list.";
+      return "mup.xml has no access control list.";
     case FileVerdict::kChangeable:
-      return "Registry key inventory skipped: mup.xml may be changed by accounts other than "
-             "SYSTEM, Administrators and TrustedInstaller.";
+      return "mup.xml may be changed by accounts other than SYSTEM, Administrators and "
+             "TrustedInstaller.";
     case FileVerdict::kUnknownEntry:
-      return "Registry key inventory skipped: mup.xml has an access control entry of an unknown "
-             "type.";
+      return "mup.xml has an access control entry of an unknown type.";
     case FileVerdict::kTooLarge:
-      return "Registry key inventory skipped: mup.xml is larger than 1 MiB.";
+      return "mup.xml is larger than 1 MiB.";
     case FileVerdict::kUnknown:
     case FileVerdict::kTrusted:
       break;
   }
-  return "Registry key inventory skipped: the security of mup.xml cannot be read.";
+  return "the security of mup.xml cannot be read.";
 }
 
 }  // namespace
@@ -123,7 +121,7 @@ void write_inventory_record() {
   uint64_t size = 0;
   FileVerdict verdict = judge_file(file, kMaxMupSize, &size);
   if (verdict != FileVerdict::kTrusted) {
-    log_line("%s", refusal(verdict));
+    log_line("Registry key inventory skipped: %s", refusal(verdict));
     return;
   }
   std::unique_ptr<char[]> text(new (std::nothrow) char[size == 0 ? 1 : size]);

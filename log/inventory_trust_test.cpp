@@ -16,8 +16,6 @@ const char kMup[] =
     "<value>17</value><displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\X\\Display</displayName>"
     "<displayValue>\"Touchpad firmware 17\"</displayValue></registrykey>";
 
-constexpr uint32_t kReadAndRun = 0x001200A9;
-
 class InventoryTrustTest : public testing::SimTest {
  protected:
   void SetUp() override {
@@ -53,7 +51,7 @@ TEST_F(InventoryTrustTest, TrustedFileWritesExactlyWhatItDidBefore) {
   platform::Ace inherit_only = sim::allow(sim::sid_users(), platform::kGenericAll);
   inherit_only.flags = platform::kAceInheritOnly;
   mup_model().security = sim::locked_security(
-      sim::sid_trusted_installer(), {sim::allow(sim::sid_users(), kReadAndRun), inherit_only});
+      sim::sid_trusted_installer(), {sim::allow(sim::sid_users(), sim::kReadAndRun), inherit_only});
   write_inventory_record();
   const sim::RegistryKeyRecord* key = sim::find_key("SOFTWARE\\X\\Touchpad");
   const sim::RegistryKeyRecord* display = sim::find_key("SOFTWARE\\X\\Display");

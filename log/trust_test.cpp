@@ -41,21 +41,21 @@ TEST(TrustTest, EveryRightThatChangesTheFileCountsAndReadingDoesNot) {
                          platform::kGenericAll, platform::kMaximumAllowed,
                          platform::kAccessSystemSecurity, 0x00000200u, 0x00200000u, 0x04000000u}) {
     EXPECT_TRUE(grants_change(right)) << std::hex << right;
-    EXPECT_TRUE(grants_change(right | 0x001200A9)) << std::hex << right;
+    EXPECT_TRUE(grants_change(right | sim::kReadAndRun)) << std::hex << right;
   }
   EXPECT_FALSE(grants_change(0));
-  EXPECT_FALSE(grants_change(0x001200A9));  // read and run, as Users usually hold
+  EXPECT_FALSE(grants_change(sim::kReadAndRun));  // read and run, as Users usually hold
   EXPECT_FALSE(grants_change(platform::kGenericRead | platform::kGenericExecute |
                              platform::kFileDeleteChild));
 }
 
 TEST(TrustTest, FilesThatOnlyTrustedAccountsMayChangePass) {
   EXPECT_EQ(judge_security(locked()), FileVerdict::kTrusted);
-  EXPECT_EQ(judge_security(locked({sim::allow(sim::sid_users(), 0x001200A9)})),
+  EXPECT_EQ(judge_security(locked({sim::allow(sim::sid_users(), sim::kReadAndRun)})),
             FileVerdict::kTrusted);
   EXPECT_EQ(judge_security(sim::locked_security(sim::sid_system())), FileVerdict::kTrusted);
-  Security installer = sim::locked_security(sim::sid_trusted_installer(),
-                                            {sim::allow(sim::sid_trusted_installer(), 0x001F01FF)});
+  Security installer = sim::locked_security(
+      sim::sid_trusted_installer(), {sim::allow(sim::sid_trusted_installer(), sim::kAllRights)});
   EXPECT_EQ(judge_security(installer), FileVerdict::kTrusted);
   Security empty{true, sim::sid_administrators(), true, {}};
   EXPECT_EQ(judge_security(empty), FileVerdict::kTrusted) << "an empty list grants nothing";

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <string>
 #include <vector>
 
 #include "platform/sim/sim.h"
@@ -16,47 +17,28 @@ bool parse(std::vector<const char*> args, SimOptions* options, std::string* erro
                            error != nullptr ? error : &ignored);
 }
 
+// The same for a command line written as one text, its words separated by single blanks.
+bool parse_words(const std::string& text, SimOptions* options) {
+  std::vector<std::string> words;
+  for (size_t start = 0, end = 0; end != std::string::npos; start = end + 1) {
+    end = text.find(' ', start);
+    words.push_back(text.substr(start, end - start));
+  }
+  std::vector<const char*> args;
+  for (const std::string& word : words) args.push_back(word.c_str());
+  return parse(args, options);
+}
+
 TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
   SimOptions o;
-  ASSERT_TRUE(parse({"--device",
-                     "bootloader",
-                     "--version",
-                     "18",
-                     "--big-endian",
-                     "--info-bytes",
-                     "26",
-                     "--protocol",
-                     "8",
-                     "--erase-delay",
-                     "40",
-                     "--write-rate",
-                     "12",
-                     "--signature",
-                     "0x6C42",
-                     "--fail",
-                     "write:3",
-                     "--busy",
-                     "flush",
-                     "--image-never-valid",
-                     "--restart",
-                     "fail",
-                     "--stale",
-                     "ok",
-                     "--answer",
-                     "yes,no",
-                     "--boot-ms",
-                     "30",
-                     "--busy-ms",
-                     "format-image:70",
-                     "--busy-ms",
-                     "flush:3",
-                     "--busy-ms",
-                     "validate:0",
-                     "--fast",
-                     "--",
-                     "/S",
-                     "/vLOGFILE=C:\\x.log"},
-                    &o));
+  // Every machine option, each the way the README writes it.
+  ASSERT_TRUE(
+      parse_words("--device bootloader --version 18 --big-endian --info-bytes 26 --protocol 8 "
+                  "--erase-delay 40 --write-rate 12 --signature 0x6C42 --fail write:3 --busy flush "
+                  "--image-never-valid --restart fail --stale ok --answer yes,no --boot-ms 30 "
+                  "--busy-ms format-image:70 --busy-ms flush:3 --busy-ms validate:0 --fast "
+                  "-- /S /vLOGFILE=C:\\x.log",
+                  &o));
   EXPECT_EQ(o.machine.device, sim::DeviceStart::kBootloader);
   EXPECT_EQ(o.machine.firmware_version, 18);
   EXPECT_TRUE(o.machine.big_endian_info);

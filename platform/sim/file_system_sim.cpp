@@ -85,12 +85,7 @@ AppendFile AppendFile::open(const char* path, OpenResult* result) {
 }
 
 bool AppendFile::facts(FileFacts* facts) const {
-  struct stat info {};
-  if (impl_ == nullptr || ::fstat(impl_->fd, &info) != 0) return false;
-  facts->reparse_point = S_ISLNK(info.st_mode);
-  facts->links = static_cast<uint32_t>(info.st_nlink);
-  facts->size = static_cast<uint64_t>(info.st_size);
-  return true;
+  return impl_ != nullptr && sim::file_facts(impl_->fd, facts);
 }
 
 bool AppendFile::write_line(const char* text) {

@@ -17,16 +17,14 @@ namespace {
 
 FileSecurity g_file_security;
 
-constexpr uint32_t kAllRights = 0x001F01FF;  // every right a file has
-constexpr uint32_t kReadAndRun = 0x001200A9;
-
 std::pair<uint64_t, uint64_t> file_key(const struct stat& info) {
   return {static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino)};
 }
 
 // A file's security goes with the file, not with the name that reached it.
 const FileModel& model_of(const struct stat& info) {
-  return file_model_of(static_cast<uint64_t>(info.st_dev), static_cast<uint64_t>(info.st_ino));
+  auto found = g_file_security.by_file.find(file_key(info));
+  return found != g_file_security.by_file.end() ? found->second : g_file_security.default_file;
 }
 
 }  // namespace
@@ -41,9 +39,13 @@ void reset_file_security() {
       locked_security(sid_administrators(), {allow(sid_users(), kReadAndRun)});
 }
 
-const FileModel& file_model_of(uint64_t device, uint64_t inode) {
-  auto found = g_file_security.by_file.find({device, inode});
-  return found != g_file_security.by_file.end() ? found->second : g_file_security.default_file;
+bool file_facts(int fd, platform::FileFacts* facts) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0 || model_of(info).unreadable) return false;
+  facts->reparse_point = S_ISLNK(info.st_mode);
+  facts->links = static_cast<uint32_t>(info.st_nlink);
+  facts->size = static_cast<uint64_t>(info.st_size);
+  return true;
 }
 
 FileModel* file_model(const std::string& path) {
@@ -145,13 +147,7 @@ void HeldFile::close() {
 }
 
 bool HeldFile::facts(FileFacts* facts) const {
-  struct stat info {};
-  if (impl_ == nullptr || ::fstat(impl_->fd, &info) != 0) return false;
-  if (sim::model_of(info).unreadable) return false;
-  facts->reparse_point = S_ISLNK(info.st_mode);
-  facts->links = static_cast<uint32_t>(info.st_nlink);
-  facts->size = static_cast<uint64_t>(info.st_size);
-  return true;
+  return impl_ != nullptr && sim::file_facts(impl_->fd, facts);
 }
 
 bool HeldFile::security(Security* security) const {

@@ -123,6 +123,11 @@ FileSecurity& file_security();
 // leads), made from the default when it has none yet; nullptr when nothing is there.
 FileModel* file_model(const std::string& path);
 
+// Rights of access list entries: everything a file has (FILE_ALL_ACCESS), and reading and running
+// it (FILE_GENERIC_READ | FILE_GENERIC_EXECUTE), as Users usually hold.
+constexpr uint32_t kAllRights = 0x001F01FF;
+constexpr uint32_t kReadAndRun = 0x001200A9;
+
 // Accounts, for building owners and access lists.
 platform::Sid sid_system();               // S-1-5-18
 platform::Sid sid_administrators();       // S-1-5-32-544
@@ -137,8 +142,7 @@ platform::Ace allow(const platform::Sid& sid, uint32_t mask);
 platform::Security locked_security(const platform::Sid& owner,
                                    std::vector<platform::Ace> more = {});
 
-// ---- Run mutex
-// -----------------------------------------------------------------------------------
+// ---- Run mutex ---------------------------------------------------------------------------------
 
 // The machine-wide mutex of the program's runs, as the other processes of the machine see it.
 struct RunMutex {

@@ -3,6 +3,8 @@
 
 #include <cstdint>
 
+#include "platform/file_system.h"
+
 namespace sim {
 
 void reset_clock();
@@ -15,9 +17,9 @@ void reset_registry();
 void reset_resource();
 void reset_devices();
 
-// The model of the file with this host device and inode number, or the default one.
-struct FileModel;
-const FileModel& file_model_of(uint64_t device, uint64_t inode);
+// What an open host file descriptor shows of its file: a host link is a reparse point, its hard
+// links are its names. False when it cannot be told, or its model says the system cannot tell.
+bool file_facts(int fd, platform::FileFacts* facts);
 
 // Between the HID interfaces and the emulated touchpad behind them. A report reaches the
 // touchpad only once the HID layer has let it through; false when the device fails the call
