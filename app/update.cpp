@@ -210,8 +210,6 @@ class UpdateRun {
   }
 
   int bring_up_bootloader() {
-    erase_delay_ = kDefaultEraseDelay;
-    write_rate_ = kDefaultWriteRate;
     if (!status_read()) return fail(8);
     platform::sleep_ms(kShortWaitMs);
     if (status_.error_code != 0) {
@@ -349,6 +347,8 @@ class UpdateRun {
 
   BootloaderChannel channel_;
   StatusRecord status_;
+  // The default timing until a status of protocol 8 or later announces the device's own; a run
+  // brings the bootloader up once.
   uint32_t erase_delay_ = kDefaultEraseDelay;
   uint32_t write_rate_ = kDefaultWriteRate;
   uint8_t region_count_ = 0;

@@ -17,6 +17,8 @@ enum Command : uint8_t {
   kReadMemory = 0x08,
 };
 
+// The device folds its sums every 360 bytes. (Folding every 720 would give the same checksum: 360
+// words of 0xFFFF added to folded sums keep the second one below 2^32. Every 1440 would not.)
 constexpr size_t kFletcherBlockBytes = 360;
 
 uint16_t little16(const std::vector<uint8_t>& bytes, size_t at) {
