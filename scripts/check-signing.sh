@@ -107,12 +107,17 @@ check "signing with a PKCS#12 file without a password (FWU_SIGN_PASSWORD empty)"
   eval 'sign no-password "$signed" FWU_SIGN_PASSWORD= &&
         accepted "$signed" "$pki/no-password.signer.pem"'
 
-rm -f "$signed"
+# A failed signing must not leave the program of an earlier one, which would look finished: each
+# starts with one in place.
+cp "$exe" "$signed"
 check "a wrong password fails the signing" eval '! sign maintainer "$signed" FWU_SIGN_PASSWORD=wrong'
-check "... and leaves no executable" test ! -e "$signed"
+check "... and leaves no executable, nor a certificate" \
+  eval '[[ ! -e $signed && ! -e $pki/maintainer.signer.pem ]]'
+cp "$exe" "$signed"
 # Nothing listens on the discard port of the loopback address: the service cannot be reached.
 check "an unreachable time-stamping service fails the signing" \
   eval '! sign maintainer "$signed" FWU_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/'
-check "... and leaves no executable" test ! -e "$signed"
+check "... and leaves no executable, nor a certificate" \
+  eval '[[ ! -e $signed && ! -e $pki/maintainer.signer.pem ]]'
 
 report signing

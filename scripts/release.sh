@@ -6,13 +6,13 @@
 #   fwupdate.debug  its symbols (the program's debug link names this file)
 #   RELEASE.txt     the versions, the commit, the toolchain, the signing certificate
 #   SHA256SUMS      for `sha256sum -c SHA256SUMS`
-# Signing: FWU_SIGN_PKCS12 and FWU_SIGN_PASSWORD name the maintainer's certificate; without them
-# the release is signed with a throwaway test certificate, and RELEASE.txt says so.
+# Signing: FWU_SIGN_PKCS12 and FWU_SIGN_PASSWORD name the maintainer's certificate, and
+# FWU_SIGN_SHA256 the SHA-256 fingerprint it must have (taken from outside the file, so that an
+# old or a wrong certificate cannot sign a release); without them the release is signed with a
+# throwaway test certificate, and RELEASE.txt says so.
 # FWU_SIGN_TIMESTAMP_URL adds a time stamp from that service (off by default: it needs the network).
 set -euo pipefail
 cd "$(dirname "$0")/.."
-
-scripts/install-deps.sh test
 
 # A release names its commit, so it is built from that commit and nothing else.
 if [[ -n $(git status --porcelain) ]]; then
@@ -20,6 +20,14 @@ if [[ -n $(git status --porcelain) ]]; then
   echo "FAILED: the working tree differs from its commit; commit or remove the changes first"
   exit 1
 fi
+fingerprint() {  # the hexadecimal digits of a SHA-256 fingerprint, upper case, without colons
+  tr -d ':[:space:]' | tr '[:lower:]' '[:upper:]'
+}
+if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
+  expected=$(fingerprint <<<"${FWU_SIGN_SHA256:?FWU_SIGN_PKCS12 is set: set FWU_SIGN_SHA256 too}")
+fi
+
+scripts/install-deps.sh test
 
 build=build/release
 exe=$build/platform/win32/fwupdate.exe
@@ -32,8 +40,17 @@ cmake --build "$build" -j2
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target fwimage
 
+signer=$build/platform/win32/fwupdate.signer.pem
+if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
+  signed_by=$(openssl x509 -in "$signer" -noout -fingerprint -sha256 | sed 's/.*=//' | fingerprint)
+  if [[ $signed_by != "$expected" ]]; then
+    echo "FAILED: signed by the certificate with SHA-256 fingerprint $signed_by, not $expected"
+    exit 1
+  fi
+fi
+
 echo "=== checks"
-scripts/check-windows-exe.sh "$exe"
+scripts/check-windows-exe.sh "$exe" "$signer"
 scripts/check-reproducible.sh "$exe"
 scripts/wine-smoke.sh "$exe"
 scripts/wine-e2e.sh "$exe" build/linux/tools/fwimage "$build"
@@ -42,7 +59,6 @@ echo "=== dist"
 rm -rf dist
 mkdir dist
 cp "$exe" "$build/platform/win32/fwupdate.debug" dist/
-signer=$build/platform/win32/fwupdate.signer.pem
 
 define() {  # NAME: the value of a #define in resources/version.h
   sed -n "s/^#define $1 \"\{0,1\}\([^\"]*\)\"\{0,1\}$/\1/p" resources/version.h
@@ -82,7 +98,6 @@ certificate() {  # openssl x509 options for the signing certificate
   echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh, scripts/wine-smoke.sh,"
   echo "         scripts/wine-e2e.sh, on this fwupdate.exe"
 } >dist/RELEASE.txt
-(cd dist && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS && sha256sum -c SHA256SUMS)
-cmp "$exe" dist/fwupdate.exe
+(cd dist && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS)
 echo
 cat dist/RELEASE.txt

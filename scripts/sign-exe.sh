@@ -19,16 +19,20 @@ test_subject="/O=Talvex FW Update/CN=Talvex FW Update TEST CERTIFICATE - not for
 test_pkcs12=$test_folder/TEST-ONLY-signing.p12
 test_password=test-only
 
+# Made whole or not at all: a run cut short must not leave a file that every later build takes.
 make_test_certificate() {
   [[ -s $test_pkcs12 ]] && return
   mkdir -p "$test_folder"
   local key=$test_folder/TEST-ONLY-signing.key cert=$test_folder/TEST-ONLY-signing.pem
+  local made=0
   (umask 077 && openssl req -x509 -newkey rsa:3072 -nodes -sha256 -days 3650 \
      -subj "$test_subject" -addext "keyUsage=critical,digitalSignature" \
      -addext "extendedKeyUsage=codeSigning" -keyout "$key" -out "$cert" 2>/dev/null &&
-     openssl pkcs12 -export -inkey "$key" -in "$cert" -out "$test_pkcs12" \
-       -passout "pass:$test_password")
+     openssl pkcs12 -export -inkey "$key" -in "$cert" -out "$test_pkcs12.partial" \
+       -passout "pass:$test_password") || made=$?
   rm -f "$key"
+  [[ $made -eq 0 ]] || { rm -f "$test_pkcs12.partial"; echo "FAILED: the test certificate" >&2; exit 1; }
+  mv "$test_pkcs12.partial" "$test_pkcs12"
 }
 
 if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
@@ -47,23 +51,30 @@ certificates() {  # -clcerts (the certificate of the key) or -cacerts (its issue
   } | sed -n '/-----BEGIN CERTIFICATE-----/,/-----END CERTIFICATE-----/p'
 }
 # The signing certificate first, then the issuers the file carries: the check pins the first and
-# takes the others as trust anchors besides the system's.
-{ certificates -clcerts | openssl x509 && certificates -cacerts; } >"$signer"
+# takes the others as trust anchors besides the system's. It takes its place beside the signed
+# program only once that is whole; a failure leaves neither, nor the ones of an earlier signing.
+rm -f "$signer" "$out"
+if ! certificates -clcerts | openssl x509 >"$signer.partial" ||
+  ! certificates -cacerts >>"$signer.partial"; then
+  rm -f "$signer.partial"
+  echo "FAILED: reading the certificate of $pkcs12" >&2
+  exit 1
+fi
 
 options=(-pkcs12 "$pkcs12" -h sha256 -n "Talvex FW Update")
 # (osslsigncode refuses an empty password file: a file without a password needs no option.)
 [[ -n $password ]] && options+=(-readpass /dev/fd/3)
 [[ -n ${FWU_SIGN_TIMESTAMP_URL-} ]] && options+=(-ts "$FWU_SIGN_TIMESTAMP_URL")
-# Signed into a new file that replaces the old one only when whole: a failed signing leaves no
+# Signed into a new file that takes its place only when whole: a failed signing leaves no
 # executable that looks finished.
-rm -f "$out"
 if ! log=$(osslsigncode sign "${options[@]}" -in "$in" -out "$out.partial" 2>&1 \
              3< <(printf '%s' "$password")); then
   echo "$log"
-  rm -f "$out.partial"
+  rm -f "$out.partial" "$signer.partial"
   echo "FAILED: signing $in" >&2
   exit 1
 fi
 chmod 755 "$out.partial"
 mv "$out.partial" "$out"
+mv "$signer.partial" "$signer"
 echo "Signed $out: $(openssl x509 -in "$signer" -noout -subject)"
