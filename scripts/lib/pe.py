@@ -23,7 +23,8 @@ class Image:
             raise ValueError("not a PE image")
         self.sections, symbols, self.symbol_count, self.optional_size = struct.unpack_from(
             "<H4xIIH", data, self.pe + 6)
-        self.strings = symbols + 18 * self.symbol_count  # the string table follows the symbols
+        # The string table follows the symbols; a file without a symbol table has none.
+        self.strings = symbols + 18 * self.symbol_count if symbols else None
         self.optional = self.pe + 24
         if struct.unpack_from("<H", data, self.optional)[0] != 0x20B:
             raise ValueError("not PE32+")
@@ -58,6 +59,8 @@ class Image:
             name, _, _, size, offset = struct.unpack_from("<8sIIII", self.data, table + 40 * index)
             name = name.rstrip(b"\0")
             if name.startswith(b"/"):
+                if self.strings is None:
+                    raise ValueError("a long section name without a string table")
                 start = self.strings + int(name[1:])
                 name = self.data[start:self.data.index(b"\0", start)]
             yield name, self.data[offset:offset + size]
