@@ -464,11 +464,18 @@ check "twins: log of the one that updated" \
 check "twins: log of the one that waited" \
   log_is $waiter "/S /vLOGFILE=C:\\runs\\$waiter\\fw.log" \
   "The device already has the target firmware version. Firmware update aborted."
-stamp() {  # NAME WORD: the time of the run's "Executed" or "Completed" stamp, in seconds
-  date -u -d "$(tr -d '\r' <"$drive_c/runs/$1/fw.log" | sed -n "s/^$2 //p" | tr / -)" +%s
+stamp() {  # NAME WORD: the time of the run's one "Executed" or "Completed" stamp, in seconds
+  local text
+  text=$(tr -d '\r' <"$drive_c/runs/$1/fw.log" | sed -n "s/^$2 //p" | tr / -)
+  # date takes an empty text for today's midnight: a missing stamp must fail instead.
+  [[ -n $text ]] && date -u -d "$text" +%s
+}
+began_after() {  # WAITER UPDATER: the waiter's run began when the updater's had completed
+  local began completed
+  began=$(stamp "$1" Executed) && completed=$(stamp "$2" Completed) && [ "$began" -ge "$completed" ]
 }
 check "twins: the one that waited began its run only when the other had completed" \
-  [ "$(stamp $waiter Executed)" -ge "$(stamp $updater Completed)" ]
+  began_after $waiter $updater
 check "twins: the touchpad runs firmware 17 from the image" \
   eval 'touchpad_is twin_a firmware 17 && flash_is_image twin_a'
 check "twins: its transport device was restarted once, by the one that updated" \
