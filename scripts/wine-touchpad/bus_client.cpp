@@ -7,9 +7,24 @@
 
 namespace touchpad_control {
 
+namespace {
+
+HANDLE open_bus() {
+  return CreateFileW(kUserPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
+bool bus_answers() {
+  HANDLE bus = open_bus();
+  if (bus == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(bus);
+  return true;
+}
+
 bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out, uint32_t room) {
-  HANDLE bus = CreateFileW(kUserPath, GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE bus = open_bus();
   if (bus == INVALID_HANDLE_VALUE) return false;
   out->assign(room, 0);
   DWORD got = 0;

@@ -9,6 +9,9 @@
 
 namespace touchpad_control {
 
+// True when the bus driver's control device opens: the driver is loaded and its bus started.
+bool bus_answers();
+
 // One request to the bus driver, with room for `room` bytes of answer. False when the bus cannot
 // be reached or refuses the request.
 bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out,

@@ -22,6 +22,7 @@
 #include <cwchar>
 #include <string>
 
+#include "scripts/wine-e2e/devnode_answers.h"
 #include "scripts/wine-touchpad/bus_client.h"
 
 // Not declared by MinGW's cfgmgr32.h; the signature is that of the Windows SDK.
@@ -34,8 +35,6 @@ namespace {
 
 namespace control = touchpad_control;
 
-constexpr DEVPROPKEY kDeviceInstanceIdKey = {
-    {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
 // Long enough for Wine to add or remove the touchpad on a busy machine.
 constexpr uint32_t kSettleMs = 30000;
 
@@ -175,7 +174,7 @@ CONFIGRET WINAPI CM_Get_Device_Interface_PropertyW(LPCWSTR interface_path, const
     return CR_INVALID_POINTER;
   }
   if (flags != 0) return CR_INVALID_FLAG;
-  if (std::memcmp(key, &kDeviceInstanceIdKey, sizeof *key) != 0) return CR_NO_SUCH_VALUE;
+  if (std::memcmp(key, &e2e::kDeviceInstanceIdKey, sizeof *key) != 0) return CR_NO_SUCH_VALUE;
   std::wstring id = interface_instance_id(interface_path);
   if (id.empty()) return CR_NO_SUCH_DEVICE_INTERFACE;
   ULONG needed = static_cast<ULONG>((id.size() + 1) * sizeof(wchar_t));
@@ -234,7 +233,6 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST no
   control::NodeAnswer answer;
   CONFIGRET result = bus_call(node, control::NodeCall::kStatus, false, &answer);
   if (result != CR_SUCCESS) return result;
-  *status = DN_DRIVER_LOADED | (answer.has_problem ? DN_HAS_PROBLEM : DN_STARTED);
-  *problem = !answer.has_problem ? 0 : answer.disabled ? CM_PROB_DISABLED : CM_PROB_FAILED_START;
+  e2e::devnode_status(answer.has_problem != 0, answer.disabled != 0, status, problem);
   return CR_SUCCESS;
 }

@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "scripts/wine-e2e/narrow.h"
 #include "scripts/wine-touchpad/bus_client.h"
 #include "scripts/wine-touchpad/touchpad_interfaces.h"
 
@@ -41,11 +42,6 @@ constexpr DWORD kSettleWaitMs = 60000;
 int fail(const char* what, DWORD error = GetLastError()) {
   std::printf("FAILED: %s (error %lu)\n", what, error);
   return 1;
-}
-
-HANDLE open_bus() {
-  return CreateFileW(control::kUserPath, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 bool write_file(const std::wstring& path, const char* data, size_t size) {
@@ -74,9 +70,7 @@ bool make_root_device() {
 }
 
 int install(const std::wstring& directory) {
-  HANDLE bus = open_bus();
-  if (bus != INVALID_HANDLE_VALUE) {
-    CloseHandle(bus);
+  if (control::bus_answers()) {
     std::printf("installed already\n");
     return 0;
   }
@@ -93,9 +87,7 @@ int install(const std::wstring& directory) {
   }
   // The device host starts the bus driver on its own time.
   for (DWORD waited = 0; waited < kInstallWaitMs; waited += kPollMs) {
-    bus = open_bus();
-    if (bus != INVALID_HANDLE_VALUE) {
-      CloseHandle(bus);
+    if (control::bus_answers()) {
       std::printf("installed: %ls\n", copied);
       return 0;
     }
@@ -131,9 +123,7 @@ int set_up(int argc, wchar_t** argv) {
   std::string options;
   for (int i = 0; i < argc; ++i) {
     if (i > 0) options += ' ';
-    for (const wchar_t* c = argv[i]; *c != L'\0'; ++c) {
-      options += *c < 0x80 ? static_cast<char>(*c) : '?';
-    }
+    options += e2e::narrow(reinterpret_cast<const char16_t*>(argv[i]));
   }
   std::vector<char> error;
   if (!control::ask(control::kSetUp, options.data(), static_cast<uint32_t>(options.size()),
