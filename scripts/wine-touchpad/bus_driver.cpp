@@ -572,6 +572,20 @@ NTSTATUS flash(IRP* irp) {
   return answer(irp, bytes.data(), bytes.size());
 }
 
+// DiUninstallDevice on the node, selected in the list the program takes it from: the present
+// ACPI HID-class devices. False when the node is not among them, and nothing was uninstalled.
+bool uninstall(sim::DevNode node) {
+  platform::devnode::AcpiHidDevices devices = platform::devnode::AcpiHidDevices::present();
+  platform::devnode::DevNode each = 0;
+  for (uint32_t i = 0; devices.select(i, &each); ++i) {
+    if (each == node) {
+      devices.uninstall();
+      return true;
+    }
+  }
+  return false;
+}
+
 // One configuration manager call on the simulated node of the instance ID.
 control::NodeAnswer node_call(const control::NodeRequest& request) {
   namespace devnode = platform::devnode;
@@ -587,6 +601,7 @@ control::NodeAnswer node_call(const control::NodeRequest& request) {
     case control::NodeCall::kStatus: {
       bool problem = false;
       ok = devnode::status(node, &problem);
+      result.has_problem = problem;
       break;
     }
     case control::NodeCall::kDisable:
@@ -607,17 +622,11 @@ control::NodeAnswer node_call(const control::NodeRequest& request) {
     case control::NodeCall::kReenumerate:
       ok = devnode::reenumerate(node);
       break;
-    case control::NodeCall::kUninstall: {
-      devnode::AcpiHidDevices devices = devnode::AcpiHidDevices::present();
-      devnode::DevNode each = 0;
-      for (uint32_t i = 0; devices.select(i, &each); ++i) {
-        if (each == node) devices.uninstall();
-      }
+    case control::NodeCall::kUninstall:
+      ok = uninstall(node);
       break;
-    }
   }
   if (!ok) result.result = control::NodeResult::kFailed;
-  result.has_problem = sim::reports_problem(node);
   result.disabled = sim::node(node).disabled;
   return result;
 }
