@@ -54,13 +54,15 @@ bool transport_state(TransportState* state) {
   return true;
 }
 
-bool wait_until_settled(uint32_t ms) {
+Settled wait_until_settled(uint32_t ms, bool (*shown)(const TransportState&),
+                           TransportState* last) {
   constexpr uint32_t kPollMs = 20;
+  TransportState unused;
+  TransportState* state = last != nullptr ? last : &unused;
   for (uint32_t waited = 0;; waited += kPollMs) {
-    TransportState state;
-    if (!transport_state(&state)) return false;
-    if (!state.settling) return true;
-    if (waited >= ms) return false;
+    if (!transport_state(state)) return Settled::kNoBus;
+    if (!state->settling && (shown == nullptr || shown(*state))) return Settled::kSettled;
+    if (waited >= ms) return Settled::kTimedOut;
     Sleep(kPollMs);
   }
 }

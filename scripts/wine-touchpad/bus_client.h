@@ -22,8 +22,13 @@ bool node_call(const wchar_t* instance_id, NodeCall call, NodeAnswer* answer);
 
 bool transport_state(TransportState* state);
 
-// Waits up to `ms` milliseconds, polling, until Wine has added or removed the touchpad's
-// transport device as the machine wants it. False when the bus cannot be reached or time ran out.
-bool wait_until_settled(uint32_t ms);
+enum class Settled { kSettled, kNoBus, kTimedOut };
+
+// Waits up to `ms` milliseconds, polling, until the touchpad's transport device is as the machine
+// has it and Wine has done its part: removed the one that left, started the one plugged in
+// (TransportState::settling), and, when `shown` is given, until `shown` holds for that state as
+// well (the tool adds the HID interface that Wine makes above it). *last: the state seen last.
+Settled wait_until_settled(uint32_t ms, bool (*shown)(const TransportState&) = nullptr,
+                           TransportState* last = nullptr);
 
 }  // namespace touchpad_control

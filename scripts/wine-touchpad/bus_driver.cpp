@@ -668,12 +668,13 @@ NTSTATUS control_request(IRP* irp) {
       control::TransportState state;
       {
         Locked locked;
-        bool started = sim::is_started(sim::touchpad_transport());
+        bool wanted = sim::is_started(sim::touchpad_transport());
         DEVICE_OBJECT* transport = g_bus->transport;
         state.plugged = transport != nullptr;
         state.product_id = state.plugged ? transport_of(transport)->product_id : 0;
-        state.started = state.plugged && transport_of(transport)->started;
-        state.settling = g_bus->leaving != nullptr || g_bus->plugging || started != state.plugged;
+        bool started = state.plugged && transport_of(transport)->started;
+        state.settling = g_bus->leaving != nullptr || g_bus->plugging || wanted != state.plugged ||
+                         state.plugged != started;
       }
       return answer(irp, &state, sizeof state);
     }

@@ -149,8 +149,9 @@ CONFIGRET answer_of(const control::NodeAnswer& answer) {
   return CR_NO_SUCH_DEVNODE;
 }
 
-// A call on the node carried out by the bus driver; `settle`: return once Wine has added or
-// removed the devices that the call brings or takes, as Windows does.
+// A call on the node carried out by the bus driver; `settle`: return, as Windows does, once the
+// touchpad's transport device that the call stops or starts is stopped and removed, or started
+// (bus_client.h). The HID device above it comes and goes in Wine's own time, as on Windows.
 CONFIGRET bus_call(DEVINST node, control::NodeCall call, bool settle,
                    control::NodeAnswer* answer = nullptr) {
   std::wstring id = instance_id(node);
@@ -159,7 +160,7 @@ CONFIGRET bus_call(DEVINST node, control::NodeCall call, bool settle,
   if (!control::node_call(id.c_str(), call, &got)) return CR_FAILURE;
   if (answer != nullptr) *answer = got;
   if (settle && got.result == control::NodeResult::kDone &&
-      !control::wait_until_settled(kSettleMs)) {
+      control::wait_until_settled(kSettleMs) != control::Settled::kSettled) {
     return CR_FAILURE;
   }
   return answer_of(got);

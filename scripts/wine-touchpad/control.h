@@ -42,8 +42,9 @@ struct FlashHeader {
 struct TransportState {
   uint32_t plugged = 0;     // the bus has the touchpad's transport device now
   uint32_t product_id = 0;  // the product ID it appeared with
-  uint32_t started = 0;     // Wine has started it since it appeared
-  uint32_t settling = 0;    // Wine is still removing or adding it as the machine wants
+  // The transport device is not yet as the machine has it: the bus is still plugging it in or
+  // unplugging it, or Wine has not yet removed the one that left or started the one plugged in.
+  uint32_t settling = 0;
 };
 
 enum class NodeCall : uint32_t {

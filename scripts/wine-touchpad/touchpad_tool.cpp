@@ -98,22 +98,29 @@ int install(const std::wstring& directory) {
 
 // ---- waiting for Wine ---------------------------------------------------------------------
 
-// Waits until Wine shows the touchpad's HID interface, with the product ID it appeared with,
-// while the bus has its transport device, and none while it has not.
+// Wine shows the touchpad's HID interface, with the product ID it appeared with, while the bus
+// has its transport device, and none while it has not.
+bool interface_shown(const control::TransportState& state) {
+  std::vector<control::TouchpadInterface> seen = control::touchpad_interfaces();
+  return state.plugged ? seen.size() == 1 && seen[0].product_id == state.product_id : seen.empty();
+}
+
+// Waits until Wine shows the touchpad as the machine has it now: its transport device removed or
+// started, and the HID interface above it.
 int wait_settled() {
   control::TransportState state;
-  std::vector<control::TouchpadInterface> seen;
-  for (DWORD waited = 0; waited < kSettleWaitMs; waited += kPollMs) {
-    if (!control::transport_state(&state)) return fail("the bus does not answer");
-    seen = control::touchpad_interfaces();
-    bool settled = !state.settling && (state.plugged ? state.started && seen.size() == 1 &&
-                                                           seen[0].product_id == state.product_id
-                                                     : seen.empty());
-    if (settled) return 0;
-    Sleep(kPollMs);
+  switch (control::wait_until_settled(kSettleWaitMs, interface_shown, &state)) {
+    case control::Settled::kSettled:
+      return 0;
+    case control::Settled::kNoBus:
+      return fail("the bus does not answer");
+    case control::Settled::kTimedOut:
+      break;
   }
-  std::printf("FAILED: the touchpad did not settle: plugged %u product 0x%04X, %zu interfaces\n",
-              state.plugged, state.product_id, seen.size());
+  std::printf(
+      "FAILED: the touchpad did not settle: plugged %u product 0x%04X settling %u, %zu "
+      "interfaces\n",
+      state.plugged, state.product_id, state.settling, control::touchpad_interfaces().size());
   return 1;
 }
 
