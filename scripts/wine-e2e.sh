@@ -301,12 +301,18 @@ run_touchpad() {
 
 echo "--- the virtual touchpad's drivers"
 check "the drivers are installed and the bus answers" tool install 'C:\tools\touchpad'
-refuses_program_option() {  # the bus refuses an option of the program's own side, saying why
-  local said status=0
-  said=$(tool set-up --answer yes) || status=$?
-  [ "$status" -ne 0 ] && grep -q "no meaning for a real program" <<<"$said"
+refuses() {  # REASON OPTION...: the bus refuses the machine options, saying why
+  local reason=$1 said status=0
+  shift
+  said=$(tool set-up "$@") || status=$?
+  [ "$status" -ne 0 ] && grep -q -- "$reason" <<<"$said"
 }
-check "the bus refuses an option of the program's own side" refuses_program_option
+check "the bus refuses an option of the program's own side" \
+  refuses "no meaning for a real program" --answer yes
+# A reason longer than the tool's room for the answer comes cut, not as a bus that is not there.
+long_option=--$(printf 'x%.0s' $(seq 5000))
+check "the bus refuses an unknown option, however long" \
+  refuses "unknown option ${long_option:0:100}" "$long_option"
 set_up_touchpad
 
 echo "--- feature reports of another length or ID, through Wine's own HID stack"

@@ -35,6 +35,19 @@ bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out
   return ok != FALSE;
 }
 
+bool set_up(const std::string& options, bool* accepted, std::string* why) {
+  std::vector<char> out;
+  SetUpAnswer answer;
+  if (!ask(kSetUp, options.data(), static_cast<uint32_t>(options.size()), &out) ||
+      out.size() < sizeof answer) {
+    return false;
+  }
+  std::memcpy(&answer, out.data(), sizeof answer);
+  *accepted = answer.accepted != 0;
+  why->assign(out.begin() + sizeof answer, out.end());
+  return true;
+}
+
 bool node_call(const wchar_t* instance_id, NodeCall call, NodeAnswer* answer) {
   NodeRequest request;
   request.call = call;

@@ -1,8 +1,9 @@
-// User mode's side of the control path (control.h): the test's tool and the stand-ins of the
+// User mode's side of the control path (control.h): the test's tools and the stand-ins of the
 // configuration manager ask the bus driver through these.
 #pragma once
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "scripts/wine-touchpad/control.h"
@@ -16,6 +17,10 @@ bool bus_answers();
 // be reached or refuses the request.
 bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out,
          uint32_t room = 4096);
+
+// Sets the machine up from `options` (kSetUp). False when the bus cannot be reached; otherwise
+// *accepted tells whether it took them, and *why, when not, the reason it gave.
+bool set_up(const std::string& options, bool* accepted, std::string* why);
 
 // One configuration-manager call on the device node of `instance_id`.
 bool node_call(const wchar_t* instance_id, NodeCall call, NodeAnswer* answer);

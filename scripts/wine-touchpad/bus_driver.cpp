@@ -11,6 +11,7 @@
 // stops or starts, the child is unplugged or plugged again, as a real transport device leaves
 // and comes back: Wine removes the HID device above it and, at the next start, the touchpad
 // appears with the product ID of the mode it boots into.
+#include <algorithm>
 #include <cstdio>
 #include <cstring>
 #include <string>
@@ -543,20 +544,28 @@ NTSTATUS answer(IRP* irp, const void* data, size_t size) {
 }
 
 NTSTATUS set_up(IRP* irp) {
-  ULONG length = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl.InputBufferLength;
-  std::string text(static_cast<const char*>(irp->AssociatedIrp.SystemBuffer), length);
+  const auto& parameters = IoGetCurrentIrpStackLocation(irp)->Parameters.DeviceIoControl;
+  std::string text(static_cast<const char*>(irp->AssociatedIrp.SystemBuffer),
+                   parameters.InputBufferLength);
   sim::MachineSetup setup;
-  std::string error;
+  std::string why;
+  control::SetUpAnswer result;
   {
     Locked locked;
-    if (e2e::machine_from_text(text, &setup, &error)) {
+    result.accepted = e2e::machine_from_text(text, &setup, &why);
+    if (result.accepted) {
       sim::set_up_machine(setup);
       g_bus->record = Record{};
       ++g_bus->machine;
     }
   }
-  if (error.empty()) follow_machine(true);
-  return answer(irp, error.data(), error.size());
+  if (result.accepted) follow_machine(true);
+  if (parameters.OutputBufferLength < sizeof result) return complete(irp, STATUS_BUFFER_TOO_SMALL);
+  // The reason is for a person to read: cut to the room the caller gave rather than lost.
+  why.resize(std::min<size_t>(why.size(), parameters.OutputBufferLength - sizeof result));
+  std::string reply(reinterpret_cast<const char*>(&result), sizeof result);
+  reply += why;
+  return answer(irp, reply.data(), reply.size());
 }
 
 NTSTATUS flash(IRP* irp) {

@@ -21,8 +21,9 @@ constexpr uint32_t control_code(uint32_t function) {
 }
 
 // In: machine options in the syntax of fwupdate-sim (blank-separated words, 8-bit text); empty:
-// the default machine. The machine is built afresh, the record starts again and the touchpad's
-// transport device is unplugged and plugged as the new machine has it. Out, on failure: why.
+// the default machine. When they are accepted, the machine is built afresh, the record starts
+// again and the touchpad's transport device is unplugged and plugged as the new machine has it.
+// Out: a SetUpAnswer, then, when refused, why (text, cut to the room the caller gave).
 constexpr uint32_t kSetUp = control_code(0x800);
 // Out: the record, lines of text (record.txt).
 constexpr uint32_t kRecord = control_code(0x801);
@@ -33,6 +34,10 @@ constexpr uint32_t kFlash = control_code(0x802);
 constexpr uint32_t kNode = control_code(0x803);
 // Out: a TransportState.
 constexpr uint32_t kState = control_code(0x804);
+
+struct SetUpAnswer {
+  uint32_t accepted = 0;
+};
 
 struct FlashHeader {
   uint32_t base = 0;

@@ -132,14 +132,11 @@ int set_up(int argc, wchar_t** argv) {
     if (i > 0) options += ' ';
     options += e2e::narrow(reinterpret_cast<const char16_t*>(argv[i]));
   }
-  std::vector<char> error;
-  if (!control::ask(control::kSetUp, options.data(), static_cast<uint32_t>(options.size()),
-                    &error)) {
-    return fail("the bus does not answer");
-  }
-  if (!error.empty()) {
-    std::printf("FAILED: machine options \"%s\": %.*s\n", options.c_str(),
-                static_cast<int>(error.size()), error.data());
+  bool accepted = false;
+  std::string why;
+  if (!control::set_up(options, &accepted, &why)) return fail("the bus does not answer");
+  if (!accepted) {
+    std::printf("FAILED: machine options \"%s\": %s\n", options.c_str(), why.c_str());
     return 1;
   }
   return wait_settled();
