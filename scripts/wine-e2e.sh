@@ -21,9 +21,11 @@
 #    and every feature report it exchanged reached the touchpad as report 7 of 531 bytes.
 # 2. Stand-ins of all four DLLs (scripts/wine-e2e/) on the simulated machine, for what Wine
 #    cannot show: the exact arguments of every call (a probe with each one wrong), that the
-#    program leaves no handle, preparsed data or device list open, the decoys of the simulated
-#    machine (another vendor's device with the touchpad's product ID and report 7, the touchpad's
-#    collections without report 7), and a stale HID-over-I2C device that the removal repairs.
+#    program leaves no handle, preparsed data or device list open (the update and each road of
+#    layer 1 again: ERROR 8, 16 and 21, no device, the same version, a restart nothing repairs),
+#    the decoys of the simulated machine (another vendor's device with the touchpad's product ID
+#    and report 7, the touchpad's collections without report 7), and a stale HID-over-I2C device
+#    that the removal repairs.
 # Usage: scripts/wine-e2e.sh [fwupdate.exe [fwimage [BUILD]]]
 #   BUILD: the windows preset's build folder that holds the test's drivers and tools
 #   (build/windows by default; scripts/release.sh passes its own)
@@ -299,12 +301,18 @@ run_touchpad() {
 
 echo "--- the virtual touchpad's drivers"
 check "the drivers are installed and the bus answers" tool install 'C:\tools\touchpad'
-refuses_program_option() {  # the bus refuses an option of the program's own side, saying why
-  local said status=0
-  said=$(tool set-up --answer yes) || status=$?
-  [ "$status" -ne 0 ] && grep -q "no meaning for a real program" <<<"$said"
+refuses() {  # REASON OPTION...: the bus refuses the machine options, saying why
+  local reason=$1 said status=0
+  shift
+  said=$(tool set-up "$@") || status=$?
+  [ "$status" -ne 0 ] && grep -q -- "$reason" <<<"$said"
 }
-check "the bus refuses an option of the program's own side" refuses_program_option
+check "the bus refuses an option of the program's own side" \
+  refuses "no meaning for a real program" --answer yes
+# A reason longer than the tool's room for the answer comes cut, not as a bus that is not there.
+long_option=--$(printf 'x%.0s' $(seq 5000))
+check "the bus refuses an unknown option, however long" \
+  refuses "unknown option ${long_option:0:100}" "$long_option"
 set_up_touchpad
 
 echo "--- feature reports of another length or ID, through Wine's own HID stack"
@@ -462,11 +470,18 @@ check "twins: log of the one that updated" \
 check "twins: log of the one that waited" \
   log_is $waiter "/S /vLOGFILE=C:\\runs\\$waiter\\fw.log" \
   "The device already has the target firmware version. Firmware update aborted."
-stamp() {  # NAME WORD: the time of the run's "Executed" or "Completed" stamp, in seconds
-  date -u -d "$(tr -d '\r' <"$drive_c/runs/$1/fw.log" | sed -n "s/^$2 //p" | tr / -)" +%s
+stamp() {  # NAME WORD: the time of the run's one "Executed" or "Completed" stamp, in seconds
+  local text
+  text=$(tr -d '\r' <"$drive_c/runs/$1/fw.log" | sed -n "s/^$2 //p" | tr / -)
+  # date takes an empty text for today's midnight: a missing stamp must fail instead.
+  [[ -n $text ]] && date -u -d "$text" +%s
+}
+began_after() {  # WAITER UPDATER: the waiter's run began when the updater's had completed
+  local began completed
+  began=$(stamp "$1" Executed) && completed=$(stamp "$2" Completed) && [ "$began" -ge "$completed" ]
 }
 check "twins: the one that waited began its run only when the other had completed" \
-  [ "$(stamp $waiter Executed)" -ge "$(stamp $updater Completed)" ]
+  began_after $waiter $updater
 check "twins: the touchpad runs firmware 17 from the image" \
   eval 'touchpad_is twin_a firmware 17 && flash_is_image twin_a'
 check "twins: its transport device was restarted once, by the one that updated" \
@@ -485,16 +500,21 @@ program_dlls="mscoree,mshtml=;hid,setupapi,cfgmgr32,newdev=n"
 load_rules=(--native setupapi.dll,e2e_world.dll
   --stand-ins hid.dll,setupapi.dll,cfgmgr32.dll,newdev.dll,e2e_world.dll)
 
-# run_world NAME MACHINE STATUS LOG-LINE: a silent run with a log on the simulated machine that
-# MACHINE describes; its status, its one log line, no complaint of a stand-in, and a record of
-# the world with nothing left open.
-run_world() {
-  local name=$1 machine=$2 status=$3 line=$4
+# start_world NAME MACHINE: starts a silent run with a log on the simulated machine that MACHINE
+# describes. finish_world NAME STATUS LOG-LINE: its status, its one log line, no complaint of a
+# stand-in, and a record of the world with nothing left open. Each run has a world of its own;
+# several may be under way at once (the program's run mutex lets them work one at a time).
+start_world() {
+  local name=$1 machine=$2
   rm -rf "$drive_c/e2e/$name"
   run_environment=(FWU_E2E_DIR="C:\\e2e\\$name" FWU_E2E_MACHINE="$machine")
   start_program "$name" /S "/vLOGFILE=C:\\runs\\$name\\fw.log"
-  finish_program "$name" "$status"
   run_environment=()
+}
+
+finish_world() {
+  local name=$1 status=$2 line=$3
+  finish_program "$name" "$status"
   check "$name: log" log_is "$name" "/S /vLOGFILE=C:\\runs\\$name\\fw.log" "$line"
   local complaint
   complaint=$(grep -a '^fwu-e2e:' "$out/$name.stderr")
@@ -548,11 +568,21 @@ run_probe ok '--version 16 --answer yes'
 check "probe: an option of the program's own side is no machine option (got $status: $probe)" \
   ended_by FWU_E2E_MACHINE
 
-echo "--- the update among the simulated machine's decoys, and the stale device removal"
-run_world world_update "" $updated "Firmware update successful."
+echo "--- the update among the simulated machine's decoys, every failure road, the stale device removal"
+# Every road, for what only the stand-ins see: that the program leaves nothing open on it.
+# (The names differ from the first layer's: they name each run's files in $out.)
+start_world world_update ""
+start_world stale_repairs '--restart fail --stale ok'
+start_world world_status '--fail status'
+start_world world_write '--fail write:3'
+start_world world_never_valid --image-never-valid
+start_world world_no_device '--device none'
+start_world world_same_version '--version 17'
+start_world world_no_repair '--restart fail'
+finish_world world_update $updated "Firmware update successful."
 check "world_update: the touchpad runs firmware 17" touchpad_is world_update firmware 17
 check "world_update: the flash holds the image" flash_is_image world_update
-run_world stale_repairs '--restart fail --stale ok' $updated "Firmware update successful."
+finish_world stale_repairs $updated "Firmware update successful."
 check "stale_repairs: the touchpad runs firmware 17" touchpad_is stale_repairs firmware 17
 check "stale_repairs: the transport device was restarted and stayed in a problem state" \
   node_is stale_repairs 'ACPI\TPD0001\1' \
@@ -560,6 +590,24 @@ check "stale_repairs: the transport device was restarted and stayed in a problem
 check "stale_repairs: the stale device was restarted and repaired" \
   node_is stale_repairs 'ACPI\SNS0001\1' \
   'present 1 disabled 0 problem 0 disables 1 enables 1 reenumerations 0 removals 0 uninstalls 0'
+finish_world world_status $failed_update \
+  "ERROR 8: Failed to get the device status. Firmware update failed."
+check "world_status: nothing was written" \
+  eval 'touchpad_is world_status firmware 16 && nothing_written world_status'
+finish_world world_write $failed_update "ERROR 16: Failed to write data. Firmware update failed."
+check "world_write: the touchpad is left in its bootloader" touchpad_is world_write bootloader 0
+finish_world world_never_valid $failed_update \
+  "ERROR 21: Data written with errors. Firmware update failed."
+check "world_never_valid: the touchpad is left in its bootloader" \
+  eval 'touchpad_is world_never_valid bootloader 0 && record_has world_never_valid "image-valid 0"'
+finish_world world_no_device $no_device \
+  "ERROR: No eligible devices have been found. The firmware has not been updated."
+finish_world world_same_version $same_version \
+  "The device already has the target firmware version. Firmware update aborted."
+check "world_same_version: nothing written" nothing_written world_same_version
+finish_world world_no_repair $restart_hint \
+  "Firmware update successful. The computer may need to be restarted."
+check "world_no_repair: the flash holds the image all the same" flash_is_image world_no_repair
 
 timeout 60 wineserver -k
 report wine-e2e

@@ -4,13 +4,11 @@
 
 #include "platform/devnode.h"
 #include "platform/sim/device_tree.h"
+#include "scripts/wine-e2e/devnode_answers.h"
 #include "scripts/wine-e2e/standins.h"
 #include "scripts/wine-e2e/world.h"
 
 namespace {
-
-constexpr DEVPROPKEY kDeviceInstanceIdKey = {
-    {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
 
 bool all_zero(const BYTE* buffer, ULONG size) {
   for (ULONG i = 0; i < size; ++i) {
@@ -32,7 +30,7 @@ CONFIGRET WINAPI standin_CM_Get_Device_Interface_PropertyW(LPCWSTR interface_pat
   const char* function = "CM_Get_Device_Interface_PropertyW";
   e2e::require(interface_path != nullptr && type != nullptr && buffer != nullptr && size != nullptr,
                function, "no path, type, buffer or size");
-  e2e::require(key != nullptr && std::memcmp(key, &kDeviceInstanceIdKey, sizeof *key) == 0,
+  e2e::require(key != nullptr && std::memcmp(key, &e2e::kDeviceInstanceIdKey, sizeof *key) == 0,
                function, "a property other than DEVPKEY_Device_InstanceId");
   e2e::require_value(function, "the flags", flags, 0);
   e2e::require_value(function, "the buffer size", *size, 400);
@@ -116,7 +114,6 @@ CONFIGRET WINAPI standin_CM_Get_DevNode_Status(PULONG status, PULONG problem, DE
   e2e::require_value(function, "the flags", flags, 0);
   bool has_problem = false;
   if (!platform::devnode::status(node, &has_problem)) return CR_NO_SUCH_DEVNODE;
-  *status = DN_DRIVER_LOADED | (has_problem ? DN_HAS_PROBLEM : DN_STARTED);
-  *problem = !has_problem ? 0 : sim::node(node).disabled ? CM_PROB_DISABLED : CM_PROB_FAILED_START;
+  e2e::devnode_status(has_problem, sim::node(node).disabled, status, problem);
   return CR_SUCCESS;
 }

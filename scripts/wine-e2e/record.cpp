@@ -5,6 +5,7 @@
 
 #include "platform/sim/device_tree.h"
 #include "platform/sim/touchpad.h"
+#include "scripts/wine-e2e/narrow.h"
 
 namespace e2e {
 
@@ -14,10 +15,12 @@ std::string line(const char* name, long long value) {
   return std::string(name) + " " + std::to_string(value) + "\n";
 }
 
-std::string narrow(const std::u16string& text) {
-  std::string result;
-  for (char16_t c : text) result += c < 0x80 ? static_cast<char>(c) : '?';
-  return result;
+// The flash from its lowest programmed address (*base) to its highest: its length in bytes; 0,
+// with *base 0, when nothing is programmed.
+uint32_t programmed_extent(uint32_t* base) {
+  const std::map<uint32_t, uint8_t>& programmed = sim::touchpad().flash;
+  *base = programmed.empty() ? 0 : programmed.begin()->first;
+  return programmed.empty() ? 0 : programmed.rbegin()->first - *base + 1;
 }
 
 std::string node_line(const sim::Node& node) {
@@ -35,7 +38,7 @@ std::string node_line(const sim::Node& node) {
 std::string touchpad_record_lines(bool (*shown)(const sim::Node&)) {
   const sim::Touchpad& t = sim::touchpad();
   uint32_t base = 0;
-  size_t flash_bytes = programmed_flash(&base).size();
+  uint32_t flash_bytes = programmed_extent(&base);
   std::string text =
       std::string("mode ") + (t.mode == sim::Mode::kFirmware ? "firmware" : "bootloader") + "\n";
   text += line("version", sim::running_version());
@@ -54,11 +57,9 @@ std::string touchpad_record_lines(bool (*shown)(const sim::Node&)) {
 }
 
 std::vector<uint8_t> programmed_flash(uint32_t* base) {
-  const std::map<uint32_t, uint8_t>& programmed = sim::touchpad().flash;
-  *base = 0;
-  if (programmed.empty()) return {};
-  *base = programmed.begin()->first;
-  return sim::flash_bytes(*base, programmed.rbegin()->first - *base + 1);
+  uint32_t length = programmed_extent(base);
+  if (length == 0) return {};
+  return sim::flash_bytes(*base, length);
 }
 
 }  // namespace e2e

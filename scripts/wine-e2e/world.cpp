@@ -13,6 +13,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/touchpad.h"
 #include "scripts/wine-e2e/machine_text.h"
+#include "scripts/wine-e2e/narrow.h"
 #include "scripts/wine-e2e/record.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
@@ -42,12 +43,6 @@ World& world() {
 
 const wchar_t* wide(const std::u16string& text) {
   return reinterpret_cast<const wchar_t*>(text.c_str());
-}
-
-std::string narrow(const std::u16string& text) {
-  std::string result;
-  for (char16_t c : text) result += c < 0x80 ? static_cast<char>(c) : '?';
-  return result;
 }
 
 std::u16string environment(const wchar_t* name) {
@@ -96,7 +91,8 @@ ACCESS_MASK granted_access(HANDLE handle) {
 void set_up_machine_from_environment() {
   sim::MachineSetup setup;
   std::string error;
-  bool parsed = e2e::machine_from_text(narrow(environment(L"FWU_E2E_MACHINE")), &setup, &error);
+  bool parsed =
+      e2e::machine_from_text(e2e::narrow(environment(L"FWU_E2E_MACHINE")), &setup, &error);
   e2e::require(parsed, "FWU_E2E_MACHINE", error.c_str());
   sim::set_up_machine(setup);
 }

@@ -7,9 +7,24 @@
 
 namespace touchpad_control {
 
+namespace {
+
+HANDLE open_bus() {
+  return CreateFileW(kUserPath, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                     nullptr, OPEN_EXISTING, 0, nullptr);
+}
+
+}  // namespace
+
+bool bus_answers() {
+  HANDLE bus = open_bus();
+  if (bus == INVALID_HANDLE_VALUE) return false;
+  CloseHandle(bus);
+  return true;
+}
+
 bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out, uint32_t room) {
-  HANDLE bus = CreateFileW(kUserPath, GENERIC_READ | GENERIC_WRITE,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
+  HANDLE bus = open_bus();
   if (bus == INVALID_HANDLE_VALUE) return false;
   out->assign(room, 0);
   DWORD got = 0;
@@ -18,6 +33,19 @@ bool ask(uint32_t code, const void* in, uint32_t in_size, std::vector<char>* out
   CloseHandle(bus);
   out->resize(ok ? got : 0);
   return ok != FALSE;
+}
+
+bool set_up(const std::string& options, bool* accepted, std::string* why) {
+  std::vector<char> out;
+  SetUpAnswer answer;
+  if (!ask(kSetUp, options.data(), static_cast<uint32_t>(options.size()), &out) ||
+      out.size() < sizeof answer) {
+    return false;
+  }
+  std::memcpy(&answer, out.data(), sizeof answer);
+  *accepted = answer.accepted != 0;
+  why->assign(out.begin() + sizeof answer, out.end());
+  return true;
 }
 
 bool node_call(const wchar_t* instance_id, NodeCall call, NodeAnswer* answer) {
@@ -39,13 +67,15 @@ bool transport_state(TransportState* state) {
   return true;
 }
 
-bool wait_until_settled(uint32_t ms) {
+Settled wait_until_settled(uint32_t ms, bool (*shown)(const TransportState&),
+                           TransportState* last) {
   constexpr uint32_t kPollMs = 20;
+  TransportState unused;
+  TransportState* state = last != nullptr ? last : &unused;
   for (uint32_t waited = 0;; waited += kPollMs) {
-    TransportState state;
-    if (!transport_state(&state)) return false;
-    if (!state.settling) return true;
-    if (waited >= ms) return false;
+    if (!transport_state(state)) return Settled::kNoBus;
+    if (!state->settling && (shown == nullptr || shown(*state))) return Settled::kSettled;
+    if (waited >= ms) return Settled::kTimedOut;
     Sleep(kPollMs);
   }
 }

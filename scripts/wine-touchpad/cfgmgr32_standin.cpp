@@ -22,6 +22,7 @@
 #include <cwchar>
 #include <string>
 
+#include "scripts/wine-e2e/devnode_answers.h"
 #include "scripts/wine-touchpad/bus_client.h"
 
 // Not declared by MinGW's cfgmgr32.h; the signature is that of the Windows SDK.
@@ -34,8 +35,6 @@ namespace {
 
 namespace control = touchpad_control;
 
-constexpr DEVPROPKEY kDeviceInstanceIdKey = {
-    {0x78c34fc8, 0x104a, 0x4aca, {0x9e, 0xa4, 0x52, 0x4d, 0x52, 0x99, 0x6e, 0x57}}, 256};
 // Long enough for Wine to add or remove the touchpad on a busy machine.
 constexpr uint32_t kSettleMs = 30000;
 
@@ -150,8 +149,9 @@ CONFIGRET answer_of(const control::NodeAnswer& answer) {
   return CR_NO_SUCH_DEVNODE;
 }
 
-// A call on the node carried out by the bus driver; `settle`: return once Wine has added or
-// removed the devices that the call brings or takes, as Windows does.
+// A call on the node carried out by the bus driver; `settle`: return, as Windows does, once the
+// touchpad's transport device that the call stops or starts is stopped and removed, or started
+// (bus_client.h). The HID device above it comes and goes in Wine's own time, as on Windows.
 CONFIGRET bus_call(DEVINST node, control::NodeCall call, bool settle,
                    control::NodeAnswer* answer = nullptr) {
   std::wstring id = instance_id(node);
@@ -160,7 +160,7 @@ CONFIGRET bus_call(DEVINST node, control::NodeCall call, bool settle,
   if (!control::node_call(id.c_str(), call, &got)) return CR_FAILURE;
   if (answer != nullptr) *answer = got;
   if (settle && got.result == control::NodeResult::kDone &&
-      !control::wait_until_settled(kSettleMs)) {
+      control::wait_until_settled(kSettleMs) != control::Settled::kSettled) {
     return CR_FAILURE;
   }
   return answer_of(got);
@@ -175,7 +175,7 @@ CONFIGRET WINAPI CM_Get_Device_Interface_PropertyW(LPCWSTR interface_path, const
     return CR_INVALID_POINTER;
   }
   if (flags != 0) return CR_INVALID_FLAG;
-  if (std::memcmp(key, &kDeviceInstanceIdKey, sizeof *key) != 0) return CR_NO_SUCH_VALUE;
+  if (std::memcmp(key, &e2e::kDeviceInstanceIdKey, sizeof *key) != 0) return CR_NO_SUCH_VALUE;
   std::wstring id = interface_instance_id(interface_path);
   if (id.empty()) return CR_NO_SUCH_DEVICE_INTERFACE;
   ULONG needed = static_cast<ULONG>((id.size() + 1) * sizeof(wchar_t));
@@ -234,7 +234,6 @@ CONFIGRET WINAPI CM_Get_DevNode_Status(PULONG status, PULONG problem, DEVINST no
   control::NodeAnswer answer;
   CONFIGRET result = bus_call(node, control::NodeCall::kStatus, false, &answer);
   if (result != CR_SUCCESS) return result;
-  *status = DN_DRIVER_LOADED | (answer.has_problem ? DN_HAS_PROBLEM : DN_STARTED);
-  *problem = !answer.has_problem ? 0 : answer.disabled ? CM_PROB_DISABLED : CM_PROB_FAILED_START;
+  e2e::devnode_status(answer.has_problem != 0, answer.disabled != 0, status, problem);
   return CR_SUCCESS;
 }

@@ -21,8 +21,9 @@ constexpr uint32_t control_code(uint32_t function) {
 }
 
 // In: machine options in the syntax of fwupdate-sim (blank-separated words, 8-bit text); empty:
-// the default machine. The machine is built afresh, the record starts again and the touchpad's
-// transport device is unplugged and plugged as the new machine has it. Out, on failure: why.
+// the default machine. When they are accepted, the machine is built afresh, the record starts
+// again and the touchpad's transport device is unplugged and plugged as the new machine has it.
+// Out: a SetUpAnswer, then, when refused, why (text, cut to the room the caller gave).
 constexpr uint32_t kSetUp = control_code(0x800);
 // Out: the record, lines of text (record.txt).
 constexpr uint32_t kRecord = control_code(0x801);
@@ -34,6 +35,10 @@ constexpr uint32_t kNode = control_code(0x803);
 // Out: a TransportState.
 constexpr uint32_t kState = control_code(0x804);
 
+struct SetUpAnswer {
+  uint32_t accepted = 0;
+};
+
 struct FlashHeader {
   uint32_t base = 0;
   uint32_t length = 0;
@@ -42,8 +47,9 @@ struct FlashHeader {
 struct TransportState {
   uint32_t plugged = 0;     // the bus has the touchpad's transport device now
   uint32_t product_id = 0;  // the product ID it appeared with
-  uint32_t started = 0;     // Wine has started it since it appeared
-  uint32_t settling = 0;    // Wine is still removing or adding it as the machine wants
+  // The transport device is not yet as the machine has it: the bus is still plugging it in or
+  // unplugging it, or Wine has not yet removed the one that left or started the one plugged in.
+  uint32_t settling = 0;
 };
 
 enum class NodeCall : uint32_t {

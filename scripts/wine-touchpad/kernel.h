@@ -22,7 +22,6 @@ constexpr ULONG hid_control_code(ULONG id) {
 constexpr ULONG kHidGetDeviceDescriptor = hid_control_code(0);
 constexpr ULONG kHidGetReportDescriptor = hid_control_code(1);
 constexpr ULONG kHidReadReport = hid_control_code(2);
-constexpr ULONG kHidWriteReport = hid_control_code(3);
 constexpr ULONG kHidGetString = hid_control_code(4);
 constexpr ULONG kHidActivateDevice = hid_control_code(7);
 constexpr ULONG kHidDeactivateDevice = hid_control_code(8);

@@ -33,5 +33,5 @@ BOOL WINAPI DiUninstallDevice(HWND /*parent*/, HDEVINFO list, PSP_DEVINFO_DATA d
   if (need_reboot != nullptr) *need_reboot = FALSE;
   // Windows returns once the device is gone.
   constexpr uint32_t kSettleMs = 30000;
-  return control::wait_until_settled(kSettleMs) ? TRUE : FALSE;
+  return control::wait_until_settled(kSettleMs) == control::Settled::kSettled ? TRUE : FALSE;
 }

@@ -19,12 +19,14 @@ extern "C" {
 #include <string>
 #include <vector>
 
+#include "platform/sim/touchpad.h"
 #include "scripts/wine-touchpad/bus_client.h"
 #include "scripts/wine-touchpad/touchpad_interfaces.h"
 
 namespace {
 
-constexpr ULONG kReportLength = 531;
+constexpr ULONG kReportLength = sim::kReportLength;
+constexpr BYTE kReportId = sim::kReportId;
 constexpr BYTE kFlush = 0x01;  // a command the firmware refuses, so nothing changes
 
 struct Case {
@@ -34,18 +36,18 @@ struct Case {
 };
 
 constexpr Case kCases[] = {
-    {true, kReportLength, 7},       // right
-    {true, kReportLength - 1, 7},   // one byte short
-    {true, kReportLength + 1, 7},   // one byte over
-    {true, 1, 7},                   // the ID byte alone
-    {true, 4096, 7},                // far over
-    {true, kReportLength, 3},       // an ID the touchpad does not declare
-    {true, kReportLength, 0},       // no ID
-    {false, kReportLength, 7},      // right
-    {false, kReportLength - 1, 7},  // one byte short
-    {false, kReportLength + 1, 7},  // one byte over
-    {false, kReportLength, 3},      // an ID the touchpad does not declare
-    {false, kReportLength, 0},      // no ID
+    {true, kReportLength, kReportId},       // right
+    {true, kReportLength - 1, kReportId},   // one byte short
+    {true, kReportLength + 1, kReportId},   // one byte over
+    {true, 1, kReportId},                   // the ID byte alone
+    {true, 4096, kReportId},                // far over
+    {true, kReportLength, 3},               // an ID the touchpad does not declare
+    {true, kReportLength, 0},               // no ID
+    {false, kReportLength, kReportId},      // right
+    {false, kReportLength - 1, kReportId},  // one byte short
+    {false, kReportLength + 1, kReportId},  // one byte over
+    {false, kReportLength, 3},              // an ID the touchpad does not declare
+    {false, kReportLength, 0},              // no ID
 };
 
 // The open touchpad, found the way the program finds it, through Wine's own SetupAPI and hid.dll.
@@ -96,7 +98,7 @@ bool run(HANDLE touchpad, const Case& c) {
   bool reached =
       c.set ? after.commands > before.commands : after.status_reads > before.status_reads;
   bool refused_below = after.refused.size() > before.refused.size();
-  bool right = c.report_id == 7 && c.length == kReportLength;
+  bool right = c.report_id == kReportId && c.length == kReportLength;
   std::printf("%s length %lu id %u: ", c.set ? "HidD_SetFeature" : "HidD_GetFeature", c.length,
               c.report_id);
   bool known = true;

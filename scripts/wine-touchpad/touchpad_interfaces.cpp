@@ -9,11 +9,11 @@ extern "C" {
 }
 #include <setupapi.h>
 
+#include "platform/sim/touchpad.h"
+
 namespace touchpad_control {
 
 namespace {
-
-constexpr USHORT kVendorId = 0x3A7C;
 
 std::wstring device_path(HDEVINFO list, SP_DEVICE_INTERFACE_DATA* data) {
   DWORD size = 0;
@@ -45,7 +45,7 @@ std::vector<TouchpadInterface> touchpad_interfaces() {
     if (device == INVALID_HANDLE_VALUE) continue;
     HIDD_ATTRIBUTES attributes{};
     attributes.Size = sizeof attributes;
-    if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == kVendorId) {
+    if (HidD_GetAttributes(device, &attributes) && attributes.VendorID == sim::kTouchpadVendorId) {
       found.push_back({path, attributes.ProductID});
     }
     CloseHandle(device);

@@ -12,9 +12,9 @@ struct TouchpadInterface {
   uint16_t product_id = 0;
 };
 
-// Every present HID interface of the touchpad's vendor (0x3A7C), in Wine's order, found the way
-// the program finds them: the HID interface list, each path opened with no access rights, its
-// attributes read.
+// Every present HID interface of the touchpad's vendor (sim::kTouchpadVendorId), in Wine's order,
+// found the way the program finds them: the HID interface list, each path opened with no access
+// rights, its attributes read.
 std::vector<TouchpadInterface> touchpad_interfaces();
 
 }  // namespace touchpad_control

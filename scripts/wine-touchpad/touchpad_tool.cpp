@@ -23,6 +23,7 @@
 #include <string>
 #include <vector>
 
+#include "scripts/wine-e2e/narrow.h"
 #include "scripts/wine-touchpad/bus_client.h"
 #include "scripts/wine-touchpad/touchpad_interfaces.h"
 
@@ -41,11 +42,6 @@ constexpr DWORD kSettleWaitMs = 60000;
 int fail(const char* what, DWORD error = GetLastError()) {
   std::printf("FAILED: %s (error %lu)\n", what, error);
   return 1;
-}
-
-HANDLE open_bus() {
-  return CreateFileW(control::kUserPath, GENERIC_READ | GENERIC_WRITE,
-                     FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr);
 }
 
 bool write_file(const std::wstring& path, const char* data, size_t size) {
@@ -74,9 +70,7 @@ bool make_root_device() {
 }
 
 int install(const std::wstring& directory) {
-  HANDLE bus = open_bus();
-  if (bus != INVALID_HANDLE_VALUE) {
-    CloseHandle(bus);
+  if (control::bus_answers()) {
     std::printf("installed already\n");
     return 0;
   }
@@ -93,9 +87,7 @@ int install(const std::wstring& directory) {
   }
   // The device host starts the bus driver on its own time.
   for (DWORD waited = 0; waited < kInstallWaitMs; waited += kPollMs) {
-    bus = open_bus();
-    if (bus != INVALID_HANDLE_VALUE) {
-      CloseHandle(bus);
+    if (control::bus_answers()) {
       std::printf("installed: %ls\n", copied);
       return 0;
     }
@@ -106,22 +98,29 @@ int install(const std::wstring& directory) {
 
 // ---- waiting for Wine ---------------------------------------------------------------------
 
-// Waits until Wine shows the touchpad's HID interface, with the product ID it appeared with,
-// while the bus has its transport device, and none while it has not.
+// Wine shows the touchpad's HID interface, with the product ID it appeared with, while the bus
+// has its transport device, and none while it has not.
+bool interface_shown(const control::TransportState& state) {
+  std::vector<control::TouchpadInterface> seen = control::touchpad_interfaces();
+  return state.plugged ? seen.size() == 1 && seen[0].product_id == state.product_id : seen.empty();
+}
+
+// Waits until Wine shows the touchpad as the machine has it now: its transport device removed or
+// started, and the HID interface above it.
 int wait_settled() {
   control::TransportState state;
-  std::vector<control::TouchpadInterface> seen;
-  for (DWORD waited = 0; waited < kSettleWaitMs; waited += kPollMs) {
-    if (!control::transport_state(&state)) return fail("the bus does not answer");
-    seen = control::touchpad_interfaces();
-    bool settled = !state.settling && (state.plugged ? state.started && seen.size() == 1 &&
-                                                           seen[0].product_id == state.product_id
-                                                     : seen.empty());
-    if (settled) return 0;
-    Sleep(kPollMs);
+  switch (control::wait_until_settled(kSettleWaitMs, interface_shown, &state)) {
+    case control::Settled::kSettled:
+      return 0;
+    case control::Settled::kNoBus:
+      return fail("the bus does not answer");
+    case control::Settled::kTimedOut:
+      break;
   }
-  std::printf("FAILED: the touchpad did not settle: plugged %u product 0x%04X, %zu interfaces\n",
-              state.plugged, state.product_id, seen.size());
+  std::printf(
+      "FAILED: the touchpad did not settle: plugged %u product 0x%04X settling %u, %zu "
+      "interfaces\n",
+      state.plugged, state.product_id, state.settling, control::touchpad_interfaces().size());
   return 1;
 }
 
@@ -131,18 +130,13 @@ int set_up(int argc, wchar_t** argv) {
   std::string options;
   for (int i = 0; i < argc; ++i) {
     if (i > 0) options += ' ';
-    for (const wchar_t* c = argv[i]; *c != L'\0'; ++c) {
-      options += *c < 0x80 ? static_cast<char>(*c) : '?';
-    }
+    options += e2e::narrow(reinterpret_cast<const char16_t*>(argv[i]));
   }
-  std::vector<char> error;
-  if (!control::ask(control::kSetUp, options.data(), static_cast<uint32_t>(options.size()),
-                    &error)) {
-    return fail("the bus does not answer");
-  }
-  if (!error.empty()) {
-    std::printf("FAILED: machine options \"%s\": %.*s\n", options.c_str(),
-                static_cast<int>(error.size()), error.data());
+  bool accepted = false;
+  std::string why;
+  if (!control::set_up(options, &accepted, &why)) return fail("the bus does not answer");
+  if (!accepted) {
+    std::printf("FAILED: machine options \"%s\": %s\n", options.c_str(), why.c_str());
     return 1;
   }
   return wait_settled();
