@@ -118,8 +118,11 @@ const char* refusal(FileVerdict verdict) {
 void write_inventory_record() {
   // Opened once and judged from that same handle, which stays open until the text is read: while
   // it is held nobody can write, rename or replace the file (it is shared for reading only).
+  // An open that would have to wait for another process to give up an oplock on the file fails
+  // instead: nobody can stall the run, with the touchpad's update behind it, on this step.
   platform::OpenResult result;
-  platform::HeldFile file = platform::HeldFile::open_to_read("mup.xml", &result);
+  platform::HeldFile here = platform::HeldFile::open_start(".", &result);
+  platform::HeldFile file = here.open_file_to_read("mup.xml", &result);
   if (!file.is_open()) return;
   uint64_t size = 0;
   FileVerdict verdict = judge_file(file, kMaxMupSize, &size);

@@ -19,78 +19,145 @@ namespace {
 // the log stays off for the rest of the run, silently, as for every other log failure.
 bool g_path_refused = false;
 
-// "C:" (or "\\?\C:") names a drive, or its current directory, not a directory on the path; a
-// drive's root is never a reparse point.
-bool names_a_drive(std::string_view prefix) {
-  return !prefix.empty() && prefix.back() == ':';
+bool is_separator(char c) {
+  return c == '\\' || c == '/';
 }
 
-// Opens every existing directory that the path names before `end` (up to each separator after
-// the first character: backslashes, as create_directories takes them, and also slashes, which
-// Windows takes alike) and keeps it open in `held`: while it is held it cannot be renamed or
-// replaced. False when one of them is a reparse point whose owner is not trusted, or exists but
-// may not be opened, so cannot be judged. A prefix that does not exist, or names no directory
-// (a server name), has nothing to judge.
-bool hold_directories(const std::string& path, size_t end, std::vector<platform::HeldFile>* held) {
-  held->clear();
-  for (size_t i = path.find_first_of("\\/", 1); i != std::string::npos && i < end;
-       i = path.find_first_of("\\/", i + 1)) {
-    std::string directory = path.substr(0, i);
-    if (names_a_drive(directory)) continue;
-    platform::OpenResult result;
-    platform::HeldFile held_directory =
-        platform::HeldFile::open_directory(directory.c_str(), &result);
-    if (result == platform::OpenResult::kNotAllowed) return false;
-    if (!held_directory.is_open()) continue;
-    if (!is_trusted_directory(held_directory)) return false;
-    held->push_back(std::move(held_directory));
-  }
-  return true;
-}
-
-// Creates every directory named by the path up to one of its backslashes, left to right. The
-// first character is never taken as a directory (a path may start with a backslash), and
-// failures are ignored: the directory may exist, or be a drive name. Before each one, the
-// directories above it are judged and held, so that none is made through a planted link; at the
-// end `held` holds the whole path. False when a directory on the path is refused.
-bool create_directories(const std::string& path, std::vector<platform::HeldFile>* held) {
-  for (size_t i = path.find('\\', 1); i != std::string::npos; i = path.find('\\', i + 1)) {
-    if (!hold_directories(path, i, held)) return false;
-    platform::create_directory(path.substr(0, i).c_str());
-  }
-  return hold_directories(path, path.size(), held);
-}
-
-// The file itself must be no link and have no other name: either could make the program append
-// to a file that a standard user chose.
-bool is_plain_file(const platform::AppendFile& file) {
-  platform::FileFacts facts;
-  return file.facts(&facts) && !facts.reparse_point && facts.links == 1;
-}
-
-// The directories stay held until the line is written. The file is opened without following a
-// reparse point at its end and judged from that handle before a byte is written.
-void append_line(const std::string& path, const char* text) {
-  std::vector<platform::HeldFile> held;
-  if (!hold_directories(path, path.size(), &held)) {
-    g_path_refused = true;
-    return;
-  }
-  platform::OpenResult result;
-  platform::AppendFile file = platform::AppendFile::open(path.c_str(), &result);
-  if (!file.is_open() && result == platform::OpenResult::kNotFound) {
-    if (!create_directories(path, &held)) {
-      g_path_refused = true;
-      return;
+// Where a path starts, as the user gave it: "\\?\UNC\server\share\", "\\?\C:\",
+// "\\server\share\", "C:\", "C:" (that drive's current directory) or "\" (the current
+// drive's root). 0 for a path relative to the current directory.
+size_t start_length(std::string_view path) {
+  auto after_separator = [&](size_t from, int names) {
+    for (size_t i = from; i < path.size(); ++i) {
+      if (is_separator(path[i]) && --names == 0) return i + 1;
     }
-    file = platform::AppendFile::open(path.c_str(), &result);
+    return path.size();
+  };
+  if (path.size() >= 2 && is_separator(path[0]) && is_separator(path[1])) {
+    bool local = path.size() >= 4 && (path[2] == '?' || path[2] == '.') && is_separator(path[3]);
+    if (!local) return after_separator(2, 2);  // \\server\share\ .
+    if (path.substr(4, 4) == "UNC\\") return after_separator(8, 2);
+    return after_separator(4, 1);  // \\?\C:\ , or a device's name
   }
-  if (!file.is_open()) return;
-  if (!is_plain_file(file)) {
-    g_path_refused = true;
-    return;
+  if (path.size() >= 2 && path[1] == ':') return path.size() >= 3 && is_separator(path[2]) ? 3 : 2;
+  return !path.empty() && is_separator(path[0]) ? 1 : 0;
+}
+
+// The log path as the walk takes it: where it starts, and the names below, the last one the
+// file's. "." and ".." are taken as Windows takes them, by the names alone, before any lookup;
+// ".." at the front of a relative path belongs to the start, chosen by whoever started the
+// program, like the current directory itself.
+struct LogPath {
+  std::string start;
+  std::vector<std::string> names;
+};
+
+LogPath split(const std::string& path) {
+  size_t length = start_length(path);
+  LogPath parts{length == 0 ? "." : path.substr(0, length), {}};
+  size_t begin = length;
+  for (size_t i = length; i <= path.size(); ++i) {
+    if (i < path.size() && !is_separator(path[i])) continue;
+    std::string name = path.substr(begin, i - begin);
+    begin = i + 1;
+    if (name.empty() || name == ".") continue;
+    if (name != "..") {
+      parts.names.push_back(std::move(name));
+    } else if (!parts.names.empty()) {
+      parts.names.pop_back();
+    } else if (length == 0) {
+      parts.start = parts.start == "." ? ".." : parts.start + "\\..";
+    }
   }
-  file.write_line(text);
+  return parts;
+}
+
+enum class Step {
+  kOpened,
+  kRefused,  // something a standard user may have planted is on the path
+  kFailed,   // it cannot be opened or judged now: this line is lost
+};
+
+// A link on the path leads on only when no account but the trusted ones can change it: anyone
+// who may write to a directory may turn it into a mount point, whoever owns it.
+Step judge_link(const platform::HeldFile& link) {
+  platform::Security security;
+  if (!link.security(&security)) return Step::kFailed;
+  FileVerdict verdict =
+      judge_security(security, ObjectKind::kDirectory, TrustedAccounts::of_this_process());
+  return verdict == FileVerdict::kTrusted ? Step::kOpened : Step::kRefused;
+}
+
+// Opens the directory `name` in the last held one, creating it there when it is missing, and
+// holds it. A link there is held itself and followed only when trusted; a reparse point of
+// another kind (a cloud file placeholder folder) is an ordinary directory.
+Step step_into(const std::string& name, std::vector<platform::HeldFile>* held) {
+  const platform::HeldFile& parent = held->back();
+  platform::OpenResult result;
+  platform::HeldFile directory = parent.open_directory(name.c_str(), false, &result);
+  if (result == platform::OpenResult::kNotFound) {
+    directory = parent.create_directory(name.c_str(), &result);
+  }
+  platform::FileFacts facts;
+  if (!directory.is_open() || !directory.facts(&facts)) return Step::kFailed;
+  if (!facts.reparse_point || !platform::is_link(facts.reparse_tag)) {
+    held->push_back(std::move(directory));
+    return Step::kOpened;
+  }
+  Step judged = judge_link(directory);
+  if (judged != Step::kOpened) return judged;
+  // The link stays held, so that nobody replaces it while the program goes on through it.
+  platform::HeldFile target = parent.open_directory(name.c_str(), true, &result);
+  if (!target.is_open()) return Step::kFailed;
+  held->push_back(std::move(directory));
+  held->push_back(std::move(target));
+  return Step::kOpened;
+}
+
+bool same_object(const platform::FileFacts& a, const platform::FileFacts& b) {
+  return a.volume == b.volume && a.index == b.index;
+}
+
+// Opens the log file in the last held directory. It must be no link and have one name: either
+// could make the program append to a file that a standard user chose. A reparse point of another
+// kind is opened again through it, since only its filter shows the file's bytes as they are, and
+// must still be the same file.
+Step open_log_file(const std::string& name, const std::vector<platform::HeldFile>& held,
+                   platform::AppendFile* file) {
+  platform::OpenResult result;
+  *file = platform::AppendFile::open(held.back(), name.c_str(), &result);
+  platform::FileFacts facts;
+  if (!file->is_open() || !file->facts(&facts)) return Step::kFailed;
+  if (facts.reparse_point) {
+    if (platform::is_link(facts.reparse_tag)) return Step::kRefused;
+    platform::FileFacts reparse_point = facts;
+    *file = platform::AppendFile();
+    *file = platform::AppendFile::open_through_reparse_point(held.back(), name.c_str(), &result);
+    if (!file->is_open() || !file->facts(&facts)) return Step::kFailed;
+    if (!same_object(facts, reparse_point)) return Step::kRefused;
+  }
+  return facts.links == 1 ? Step::kOpened : Step::kRefused;
+}
+
+// Walks the path by handle: the start by its name, each name below it in the directory held
+// before it, so that after the start nothing is looked up by its whole name again. Everything
+// stays held until the line is written: while held, nothing on the path can be renamed, moved or
+// deleted.
+Step append_line(const std::string& path, const char* text) {
+  LogPath parts = split(path);
+  if (parts.names.empty()) return Step::kFailed;  // no file name
+  std::vector<platform::HeldFile> held;
+  platform::OpenResult result;
+  held.push_back(platform::HeldFile::open_start(parts.start.c_str(), &result));
+  if (!held.back().is_open()) return Step::kFailed;
+  for (size_t i = 0; i + 1 < parts.names.size(); ++i) {
+    Step step = step_into(parts.names[i], &held);
+    if (step != Step::kOpened) return step;
+  }
+  platform::AppendFile file;
+  Step step = open_log_file(parts.names.back(), held, &file);
+  if (step == Step::kOpened) file.write_line(text);
+  return step;
 }
 
 }  // namespace
@@ -106,7 +173,7 @@ void log_line(const char* format, ...) {
   va_end(args);
 
   platform::FsRedirection redirection = platform::disable_fs_redirection();
-  append_line(s.log_path, text);
+  if (append_line(s.log_path, text) == Step::kRefused) g_path_refused = true;
   platform::revert_fs_redirection(redirection);
 }
 

@@ -12,10 +12,12 @@ namespace fwu {
 constexpr size_t kMaxLogLine = 16383;
 
 // Formats printf-style and appends the text as one line (CR LF ends, also for "\n" inside it) to
-// the log named on the command line; does nothing when no log is named. Creates the missing
-// directories of the path once when the file cannot be opened for that reason. A path that leads
-// through a reparse point whose owner is not trusted, or to a file that is a reparse point or has
-// more than one name, turns the log off for the rest of the run: nothing is created or written.
+// the log named on the command line; does nothing when no log is named. The path is walked by
+// handle from where it starts, creating the directories that are missing. A link on it that an
+// account other than the trusted ones can change, or a log file that is a link or has more than
+// one name, turns the log off for the rest of the run: nothing is created or written. Any other
+// failure (a directory that cannot be opened or made, a file another process holds or has an
+// oplock on) loses this line only.
 void log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // "Executed " and the current UTC time.

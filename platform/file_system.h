@@ -22,16 +22,13 @@ FsRedirection disable_fs_redirection();
 // Restores what `disable_fs_redirection` switched off; does nothing when it did not succeed.
 void revert_fs_redirection(const FsRedirection& state);
 
-// Creates one directory with default security. Returns false on any failure (it exists, the
-// parent is missing, it is a drive name); callers that ignore failures may.
-bool create_directory(const char* path);
-
 // Why a file or directory is not open.
 enum class OpenResult {
   kOpened,
   kNotFound,    // it, or a directory on its path, does not exist
-  kNotAllowed,  // it exists but this process may not open it now: no access, or another
-                // opener's sharing
+  kNotAllowed,  // it exists but this process may not open it now: no access, another opener's
+                // sharing, or an oplock that another process holds and would first have to give
+                // up (the open never waits for that)
   kFailed,      // anything else, such as a name that no file or directory can have
 };
 
@@ -41,6 +38,10 @@ struct FileFacts {
   uint32_t reparse_tag = 0;    // its kind, when it is one
   uint32_t links = 0;          // how many names (hard links) the file has
   uint64_t size = 0;
+  // Which object it is: its volume and its number there. Two handles with the same pair hold the
+  // same file or directory.
+  uint64_t volume = 0;
+  uint64_t index = 0;
 };
 
 // Reparse tags of the kinds that stand for another name (mount points and junctions, symbolic
@@ -71,12 +72,22 @@ class HeldFile {
   HeldFile& operator=(const HeldFile&) = delete;
   ~HeldFile() { close(); }
 
-  // Opens an existing file to read it and its security (relative names from the current
-  // directory), shared for reading only: while it is held nobody writes, renames or deletes it.
-  static HeldFile open_to_read(const char* name, OpenResult* result);
-  // Opens a directory to look at it and its owner, shared for reading and writing but not for
-  // deleting: while it is held it cannot be renamed, moved or deleted.
-  static HeldFile open_directory(const char* path, OpenResult* result);
+  // Opens the directory that a path starts from, by the name the user gave it: a drive's root
+  // ("C:\"), a share ("\\server\share\"), a drive's current directory ("C:"), the current
+  // drive's root ("\") or the current directory ("."). Everything below it is opened from it.
+  static HeldFile open_start(const char* name, OpenResult* result);
+
+  // Opens the directory `name` (no separator in it) in this directory, shared for reading and
+  // writing but not for deleting: while it is held it cannot be renamed, moved or deleted. A
+  // reparse point at `name` is opened itself unless `follow`.
+  HeldFile open_directory(const char* name, bool follow, OpenResult* result) const;
+  // Creates the directory `name` in this directory with default security, or opens the one that
+  // is there by then, and holds it as open_directory does without following.
+  HeldFile create_directory(const char* name, OpenResult* result) const;
+  // Opens the existing file `name` in this directory to read it and its security, shared for
+  // reading only: while it is held nobody writes, renames or deletes it. A reparse point at
+  // `name` is opened itself.
+  HeldFile open_file_to_read(const char* name, OpenResult* result) const;
 
   bool is_open() const { return impl_ != nullptr; }
   // False when the system cannot tell.
@@ -90,6 +101,7 @@ class HeldFile {
   struct Impl;
 
  private:
+  friend class AppendFile;
   explicit HeldFile(Impl* impl) : impl_(impl) {}
   void close();
   Impl* impl_ = nullptr;
@@ -112,10 +124,13 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile() { close(); }
 
-  // Opens `path` (mode "a+", no sharing) without following a reparse point at its end: a link
-  // there is opened itself, not created through. `*result` tells why it is not open
-  // (kNotFound: a directory on the path does not exist).
-  static AppendFile open(const char* path, OpenResult* result);
+  // Opens the file `name` in `directory` (mode "a+", no sharing), creating it when absent. A
+  // reparse point at `name` is opened itself, not created through.
+  static AppendFile open(const HeldFile& directory, const char* name, OpenResult* result);
+  // Opens the existing file `name` in `directory` as `open` does, but through a reparse point at
+  // it: what the reparse point's filter shows. Never creates anything.
+  static AppendFile open_through_reparse_point(const HeldFile& directory, const char* name,
+                                               OpenResult* result);
 
   bool is_open() const { return impl_ != nullptr; }
   // False when the system cannot tell.

@@ -36,6 +36,7 @@ std::string host_path(const char* path) {
 
 struct platform::AppendFile::Impl {
   int fd = -1;
+  std::string path;
 };
 
 namespace platform {
@@ -47,41 +48,63 @@ FsRedirection disable_fs_redirection() {
 
 void revert_fs_redirection(const FsRedirection&) {}
 
-bool create_directory(const char* path) {
-  sim::files().directory_attempts.push_back(path);
-  return ::mkdir(sim::host_path(path).c_str(), 0755) == 0;
-}
-
 void AppendFile::close() {
   if (impl_ == nullptr) return;
+  sim::release_file(impl_->fd, true);
   ::close(impl_->fd);
   delete impl_;
   impl_ = nullptr;
 }
 
-AppendFile AppendFile::open(const char* path, OpenResult* result) {
-  std::string host = sim::host_path(path);
-  int fd = ::open(host.c_str(), O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW | O_CLOEXEC, 0644);
-  if (fd < 0 && errno == ELOOP) {
-    // A link at the end of the path: opened itself, as Windows opens a reparse point.
-    fd = ::open(host.c_str(), O_PATH | O_NOFOLLOW | O_CLOEXEC);
-    if (fd >= 0) {
-      *result = OpenResult::kOpened;
-      return AppendFile(new Impl{fd});
+namespace {
+
+// Opens `name` in `directory` for appending, as Windows opens a file with no sharing: a file
+// that another opener holds is refused. A link at the name is opened itself unless `follow`,
+// and then nothing is created.
+AppendFile::Impl* open_append(const HeldFile::Impl* directory, const char* name, bool follow,
+                              OpenResult* result) {
+  if (directory == nullptr) {
+    *result = OpenResult::kFailed;
+    return nullptr;
+  }
+  std::string path = sim::child_path(directory->path, name);
+  sim::before_step("open " + path);
+  if (sim::open_would_wait_or_fail(directory->fd, name)) {
+    *result = OpenResult::kNotAllowed;
+    return nullptr;
+  }
+  struct stat info {};
+  int fd = -1;
+  if (!follow && ::fstatat(directory->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(info.st_mode)) {
+    fd = ::openat(directory->fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  } else {
+    int flags = follow ? O_RDWR | O_APPEND : O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW;
+    fd = ::openat(directory->fd, name, flags | O_CLOEXEC, 0644);
+    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+      ::close(fd);
+      *result = OpenResult::kNotAllowed;
+      return nullptr;
     }
   }
   if (fd < 0) {
     *result = errno == ENOENT ? OpenResult::kNotFound : OpenResult::kFailed;
-    return AppendFile();
+    return nullptr;
   }
-  // Stands for the Windows "no sharing" open: a file that another opener holds is refused.
-  if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    ::close(fd);
-    *result = OpenResult::kNotAllowed;
-    return AppendFile();
-  }
+  sim::hold_file(fd, true);
   *result = OpenResult::kOpened;
-  return AppendFile(new Impl{fd});
+  return new AppendFile::Impl{fd, std::move(path)};
+}
+
+}  // namespace
+
+AppendFile AppendFile::open(const HeldFile& directory, const char* name, OpenResult* result) {
+  return AppendFile(open_append(directory.impl_, name, false, result));
+}
+
+AppendFile AppendFile::open_through_reparse_point(const HeldFile& directory, const char* name,
+                                                  OpenResult* result) {
+  return AppendFile(open_append(directory.impl_, name, true, result));
 }
 
 bool AppendFile::facts(FileFacts* facts) const {
@@ -90,6 +113,7 @@ bool AppendFile::facts(FileFacts* facts) const {
 
 bool AppendFile::write_line(const char* text) {
   if (impl_ == nullptr) return false;
+  sim::before_step("write " + impl_->path);
   sim::record_event(std::string("log ") + text);
   // Text mode on Windows writes every line feed as CR LF; the bytes must match.
   std::string bytes;

@@ -4,6 +4,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
+#include <filesystem>
+#include <string_view>
+#include <functional>
 #include <string>
 #include <utility>
 
@@ -56,7 +60,49 @@ bool file_facts(int fd, platform::FileFacts* facts) {
   facts->reparse_point = facts->reparse_tag != 0;
   facts->links = static_cast<uint32_t>(info.st_nlink);
   facts->size = static_cast<uint64_t>(info.st_size);
+  facts->volume = static_cast<uint64_t>(info.st_dev);
+  facts->index = static_cast<uint64_t>(info.st_ino);
   return true;
+}
+
+void before_step(const std::string& step) {
+  // Taken out first: the test may do what makes the program take this step again.
+  std::function<void(const std::string&)> hook = files().before_step;
+  if (hook) hook(step);
+}
+
+bool open_would_wait_or_fail(int directory_fd, const char* name) {
+  struct stat info {};
+  if (::fstatat(directory_fd, name, &info, AT_SYMLINK_NOFOLLOW) != 0) return false;
+  const FileModel& model = model_of(info);
+  return model.not_allowed || model.oplocked;
+}
+
+void hold_file(int fd, bool keeps_out_deleting) {
+  ++g_file_security.open_files;
+  struct stat info {};
+  if (keeps_out_deleting && ::fstat(fd, &info) == 0) g_file_security.held.insert(file_key(info));
+}
+
+void release_file(int fd, bool keeps_out_deleting) {
+  --g_file_security.open_files;
+  struct stat info {};
+  if (!keeps_out_deleting || ::fstat(fd, &info) != 0) return;
+  auto found = g_file_security.held.find(file_key(info));
+  if (found != g_file_security.held.end()) g_file_security.held.erase(found);
+}
+
+std::string child_path(const std::string& directory, const char* name) {
+  if (directory == ".") return name;
+  char last = directory.empty() ? '\\' : directory.back();
+  return directory + (last == '\\' || last == '/' || last == ':' ? "" : "\\") + name;
+}
+
+bool rename_by_another_process(const std::string& from, const std::string& to) {
+  struct stat info {};
+  if (::lstat(host_path(from.c_str()).c_str(), &info) != 0) return false;
+  if (g_file_security.held.count(file_key(info)) != 0) return false;
+  return ::rename(host_path(from.c_str()).c_str(), host_path(to.c_str()).c_str()) == 0;
 }
 
 FileModel* file_model(const std::string& path) {
@@ -109,59 +155,112 @@ platform::Security locked_security(const platform::Sid& owner, std::vector<platf
 
 }  // namespace sim
 
-struct platform::HeldFile::Impl {
-  int fd = -1;  // the file, or the link itself (O_PATH) for a link
-};
-
 namespace platform {
 
 namespace {
 
 OpenResult open_failure() {
-  if (errno == ENOENT || errno == ENOTDIR) return OpenResult::kNotFound;
+  if (errno == ENOENT) return OpenResult::kNotFound;
   if (errno == EACCES || errno == EPERM) return OpenResult::kNotAllowed;
   return OpenResult::kFailed;
 }
 
-// Opens `path` as `flags` say, or, when it is a link, the link itself as Windows opens a reparse
-// point.
-HeldFile::Impl* open_held(const char* path, int flags, OpenResult* result) {
-  std::string host = sim::host_path(path);
-  struct stat info {};
-  if (::lstat(host.c_str(), &info) != 0) {
-    *result = open_failure();
-    return nullptr;
-  }
-  // A directory opened as a file, as much as a file that its model keeps closed.
-  if (sim::model_of(info).not_allowed || (flags == O_RDONLY && S_ISDIR(info.st_mode))) {
+HeldFile::Impl* held(int fd, std::string path, bool keeps_out_deleting) {
+  sim::hold_file(fd, keeps_out_deleting);
+  return new HeldFile::Impl{fd, std::move(path), keeps_out_deleting};
+}
+
+// Opens `name` in the directory `directory_fd` as `flags` say, or, when it is a link and is not
+// to be followed, the link itself, as Windows opens a reparse point.
+int open_at(int directory_fd, const char* name, int flags, bool follow, OpenResult* result) {
+  if (sim::open_would_wait_or_fail(directory_fd, name)) {
     *result = OpenResult::kNotAllowed;
-    return nullptr;
+    return -1;
   }
-  if (S_ISLNK(info.st_mode)) flags = O_PATH;
-  int fd = ::open(host.c_str(), flags | O_NOFOLLOW | O_CLOEXEC);
-  if (fd < 0) {
-    *result = open_failure();
-    return nullptr;
+  struct stat info {};
+  if (!follow && ::fstatat(directory_fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
+      S_ISLNK(info.st_mode)) {
+    flags = O_PATH | O_NOFOLLOW;
+  } else if (!follow) {
+    flags |= O_NOFOLLOW;
   }
-  *result = OpenResult::kOpened;
-  ++sim::file_security().open_files;
-  return new HeldFile::Impl{fd};
+  int fd = ::openat(directory_fd, name, flags | O_CLOEXEC, 0644);
+  *result = fd >= 0 ? OpenResult::kOpened : open_failure();
+  return fd;
 }
 
 }  // namespace
 
-HeldFile HeldFile::open_to_read(const char* name, OpenResult* result) {
-  return HeldFile(open_held(name, O_RDONLY, result));
+HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
+  sim::before_step(std::string("open ") + name);
+  // Every drive and every share is there on the simulated machine, as directories below its
+  // root: a path that starts at one never finds it missing.
+  std::string host = sim::host_path(name);
+  if (std::string_view(name) != "." && std::string_view(name) != ".." && name[0] != '\0' &&
+      std::string_view(name) != "\\" && std::string_view(name) != "/") {
+    std::error_code error;
+    std::filesystem::create_directories(host, error);
+  }
+  int fd = ::open(host.c_str(), O_PATH | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) {
+    *result = open_failure();
+    return HeldFile();
+  }
+  *result = OpenResult::kOpened;
+  return HeldFile(held(fd, name, true));
 }
 
-HeldFile HeldFile::open_directory(const char* path, OpenResult* result) {
-  return HeldFile(open_held(path, O_PATH, result));
+HeldFile HeldFile::open_directory(const char* name, bool follow, OpenResult* result) const {
+  if (impl_ == nullptr) {
+    *result = OpenResult::kFailed;
+    return HeldFile();
+  }
+  std::string path = sim::child_path(impl_->path, name);
+  sim::before_step("open " + path);
+  int fd = open_at(impl_->fd, name, O_PATH | O_DIRECTORY, follow, result);
+  if (fd < 0) return HeldFile();  // a file where a directory is asked for fails (ENOTDIR)
+  return HeldFile(held(fd, std::move(path), true));
+}
+
+HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const {
+  if (impl_ == nullptr) {
+    *result = OpenResult::kFailed;
+    return HeldFile();
+  }
+  std::string path = sim::child_path(impl_->path, name);
+  sim::before_step("create " + path);
+  sim::files().directory_attempts.push_back(path);
+  // Made, or found made meanwhile, and opened in one step, as one NtCreateFile does it.
+  if (::mkdirat(impl_->fd, name, 0755) != 0 && errno != EEXIST) {
+    *result = open_failure();
+    return HeldFile();
+  }
+  int fd = open_at(impl_->fd, name, O_PATH | O_DIRECTORY, false, result);
+  if (fd < 0) return HeldFile();
+  return HeldFile(held(fd, std::move(path), true));
+}
+
+HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const {
+  if (impl_ == nullptr) {
+    *result = OpenResult::kFailed;
+    return HeldFile();
+  }
+  std::string path = sim::child_path(impl_->path, name);
+  sim::before_step("open " + path);
+  struct stat info {};
+  if (::fstatat(impl_->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
+    *result = OpenResult::kFailed;  // a directory opened as a file
+    return HeldFile();
+  }
+  int fd = open_at(impl_->fd, name, O_RDONLY, false, result);
+  if (fd < 0) return HeldFile();
+  return HeldFile(held(fd, std::move(path), true));
 }
 
 void HeldFile::close() {
   if (impl_ == nullptr) return;
+  sim::release_file(impl_->fd, impl_->keeps_out_deleting);
   ::close(impl_->fd);
-  --sim::file_security().open_files;
   delete impl_;
   impl_ = nullptr;
 }

@@ -104,9 +104,16 @@ Process& process();
 // ---- Files ------------------------------------------------------------------------------------
 
 struct Files {
-  std::vector<std::string> directory_attempts;  // every create_directory, as the program named it
+  std::vector<std::string> directory_attempts;  // every directory created, by its Windows path
+  // Told of each step the program is about to take on the file system ("open C:\\logs",
+  // "create C:\\logs\\a", "write C:\\logs\\a\\fw.log"): a test acts there as another
+  // process would at that moment.
+  std::function<void(const std::string& step)> before_step;
 };
 Files& files();
+// Another process renames `from` to `to` (Windows paths): refused, as Windows refuses it, while
+// the program holds `from` open without sharing its deletion. False when refused or failed.
+bool rename_by_another_process(const std::string& from, const std::string& to);
 
 // Turns a Windows path into the host's: every backslash is a directory separator here, so
 // "C:\a\b\fw.log" is the file a/b/fw.log in a directory named "C:" below the current one, and a
@@ -127,6 +134,9 @@ struct FileModel {
   // A reparse point of this kind on a plain file or directory (a cloud file placeholder, a
   // deduplicated file); 0 for none. A host link is a link-type reparse point of its own.
   uint32_t reparse_tag = 0;
+  // Another process holds an oplock on it that an open would have to break, and it never
+  // acknowledges the break: an open that waited for it would wait for ever.
+  bool oplocked = false;
 };
 
 struct FileSecurity {
@@ -134,7 +144,9 @@ struct FileSecurity {
   // `sid_administrator_user()`, which may do everything, as may SYSTEM and Administrators.
   FileModel default_file;
   std::map<std::pair<uint64_t, uint64_t>, FileModel> by_file;  // by host device and inode
-  int open_files = 0;                                          // HeldFile objects alive now
+  int open_files = 0;  // HeldFile and AppendFile objects alive now
+  // What the program holds without sharing its deletion, by host device and inode.
+  std::multiset<std::pair<uint64_t, uint64_t>> held;
 };
 FileSecurity& file_security();
 // The model of the file or directory at the Windows path `path` (a link itself, not where it

@@ -2,8 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <string>
 
 #include "platform/file_system.h"
+
+// A file or directory the program holds: a host descriptor (O_PATH for a directory or a link),
+// and the Windows path the program reached it by, for the record.
+struct platform::HeldFile::Impl {
+  int fd = -1;
+  std::string path;
+  bool keeps_out_deleting = true;  // its sharing keeps other processes from renaming it
+};
 
 namespace sim {
 
@@ -20,6 +29,19 @@ void reset_devices();
 // What an open host file descriptor shows of its file: a host link is a reparse point, its hard
 // links are its names. False when it cannot be told, or its model says the system cannot tell.
 bool file_facts(int fd, platform::FileFacts* facts);
+
+// Tells the test of a step the program is about to take on the file system ("open PATH",
+// "create PATH", "write PATH"), so that it may act as another process would at that moment.
+void before_step(const std::string& step);
+// Whether another process's open may not go ahead now: the model says it is closed to the
+// program, or holds an oplock that the open would have to break.
+bool open_would_wait_or_fail(int directory_fd, const char* name);
+// Counts a descriptor the program holds, and keeps other processes from renaming what it holds
+// when `keeps_out_deleting`; `release_file` undoes it.
+void hold_file(int fd, bool keeps_out_deleting);
+void release_file(int fd, bool keeps_out_deleting);
+// The Windows path of `name` in the directory reached by `directory`.
+std::string child_path(const std::string& directory, const char* name);
 
 // Between the HID interfaces and the emulated touchpad behind them. A report reaches the
 // touchpad only once the HID layer has let it through; false when the device fails the call
