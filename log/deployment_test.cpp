@@ -37,6 +37,7 @@
 //   (container-inherit only), IIS_IUSRS list.
 // - C:\Windows: TrustedInstaller full on subfolders only, SYSTEM and Administrators full on what
 //   is made inside, Users and both application-package groups read and run, CREATOR OWNER full.
+//   These two lists are icacls output as it is commonly seen; we found no page that prints them.
 // - A profile (C:\Users\name, whose Downloads and AppData\Local\Temp inherit it): SYSTEM,
 //   Administrators and the user full control.
 // - FAT: a file system without security answers a query with a made-up descriptor: owner Everyone
