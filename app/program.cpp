@@ -26,14 +26,20 @@ int check_again_after_repair() {
   return found;
 }
 
-// One run at a time per machine: a second run waits for the first to end, without a time limit,
-// then makes its own checks as usual (it finds the touchpad updated, or one left in its
-// bootloader to recover). Two runs at once would interleave their bootloader commands.
-// Anybody may make a mutex of this name first; one made by an account other than SYSTEM or
-// Administrators belongs to whoever squats on the name and could be held for ever, so it is
-// left alone and the run goes on without it, as when the mutex can be neither made nor opened:
-// that is how every run went before, and waiting could hang every later run for good.
-platform::RunMutex one_run_at_a_time() {
+// However long another run may hold the run mutex without anyone being to blame: an update
+// without a box takes well under a minute, and one that waits longer waits on a box that may never
+// be answered (a run started without /S as SYSTEM in session 0, where nobody sees it).
+constexpr uint32_t kRunMutexWaitMs = 10 * 60 * 1000;
+
+// One run at a time per machine: a second run waits for the first to end, then makes its own
+// checks as usual (it finds the touchpad updated, or one left in its bootloader to recover). Two
+// runs at once would interleave their bootloader commands. But no run waits for ever: one that
+// still waits after kRunMutexWaitMs goes on without the mutex, as every run went before there
+// was one, rather than leave a silent deployment hanging until the next boot.
+// Anybody may make a mutex of this name first; one made by an account that is not trusted
+// belongs to whoever squats on the name, so it is left alone and the run goes on without it, as
+// when the mutex can be neither made nor opened.
+platform::RunMutex one_run_at_a_time(bool* timed_out) {
   platform::MutexOpen opened;
   platform::RunMutex mutex = platform::RunMutex::create_or_open(&opened);
   if (!mutex.is_open()) return {};
@@ -45,7 +51,9 @@ platform::RunMutex one_run_at_a_time() {
     }
   }
   // An abandoned mutex is acquired all the same: its holder has ended.
-  if (mutex.wait() == platform::MutexWait::kFailed) return {};
+  platform::MutexWait waited = mutex.wait(kRunMutexWaitMs);
+  *timed_out = waited == platform::MutexWait::kTimedOut;
+  if (waited == platform::MutexWait::kFailed || *timed_out) return {};
   return mutex;
 }
 
@@ -53,7 +61,8 @@ platform::RunMutex one_run_at_a_time() {
 
 int run_program(std::string_view argument_text, const char* command_line) {
   read_command_line(argument_text);
-  platform::RunMutex run_mutex = one_run_at_a_time();
+  bool waited_in_vain = false;
+  platform::RunMutex run_mutex = one_run_at_a_time(&waited_in_vain);
   // An update waits a few hundred times, mostly 6 or 10 ms at a time; at the default tick of
   // about 15.6 ms each of those takes a whole tick, a third more time in all. A finer tick keeps
   // every wait at least as long as asked. (Taken after the run mutex: a run that waits for
@@ -61,6 +70,11 @@ int run_program(std::string_view argument_text, const char* command_line) {
   platform::FineTimer fine_timer;
   log_line("Running program\n\t %s", command_line);
   start_stamp();
+  if (waited_in_vain) {
+    log_line(
+        "Another run of the firmware update did not end within 10 minutes; this run goes on "
+        "without waiting for it.");
+  }
 
   int exit_code = kExitNoDevice;
   if (eligible_device_check() == 0 && check_again_after_repair() == 0) {

@@ -34,6 +34,7 @@ class RunMutexTest : public testing::SimTest {
     mutex.security = sim::run_mutex_security();
     mutex.other_run = [this, arguments, own_arguments] {
       first_.reports_before = sim::touchpad().received.size();
+      first_.fine_timers_before = sim::clock().fine_timer_holders;
       first_.log_before = read_file("second.log");
       testing::reset_process_state();
       first_.exit_code = run(arguments);
@@ -45,6 +46,7 @@ class RunMutexTest : public testing::SimTest {
 
   struct FirstRun {
     size_t reports_before = 0;
+    int fine_timers_before = -1;
     std::string log_before;
     int exit_code = -1;
     size_t reports = 0;
@@ -57,6 +59,7 @@ TEST_F(RunMutexTest, SecondRunWaitsForTheFirstAndFindsTheTargetVersion) {
   EXPECT_EQ(first_.exit_code, kExitUpdated);
   EXPECT_EQ(first_.reports_before, 0u) << "the second run touched the touchpad before it waited";
   EXPECT_EQ(first_.log_before, "") << "the second run logged before it waited";
+  EXPECT_EQ(first_.fine_timers_before, 0) << "the waiting run held the machine's timer fine";
   EXPECT_GT(sim::touchpad().received.size(), first_.reports) << "the second run read the version";
   EXPECT_EQ(sim::running_version(), 17);
   EXPECT_NE(read_file("second.log").find("The device already has the target firmware version."),
@@ -99,6 +102,33 @@ TEST_F(RunMutexTest, MutexSquattedByAStandardUserIsNotWaitedFor) {
   sim::run_mutex().held_for_ever = true;
   EXPECT_EQ(run("/S"), kExitUpdated);
   EXPECT_EQ(sim::run_mutex().waits, 0);
+}
+
+TEST_F(RunMutexTest, RunThatNeverEndsIsWaitedForTenMinutesThenTheRunGoesOnWithoutIt) {
+  // A run started without /S as SYSTEM in session 0 holds the mutex while its question waits for
+  // an answer that never comes.
+  sim::RunMutex& mutex = sim::run_mutex();
+  mutex.open_elsewhere = true;
+  mutex.security = sim::run_mutex_security();
+  mutex.held_for_ever = true;
+  sim::clock().utc_base = {2024, 1, 1, 0, 0, 0};
+  EXPECT_EQ(run("/S /vLOGFILE=fw.log"), kExitUpdated);
+  EXPECT_EQ(mutex.waits, 1);
+  EXPECT_EQ(mutex.holders, 0);
+  EXPECT_EQ(mutex.open_handles, 0);
+  const std::vector<std::string>& events = sim::events().lines;
+  ASSERT_GE(events.size(), 2u);
+  EXPECT_EQ(events[1], "WaitForSingleObject run: timed out");
+  EXPECT_NE(events.back(), "ReleaseMutex run");
+  std::string log = read_file("fw.log");
+  size_t executed = log.find("Executed ");
+  std::string line =
+      "Another run of the firmware update did not end within 10 minutes; this run goes on "
+      "without waiting for it.\r\n";
+  ASSERT_NE(executed, std::string::npos);
+  EXPECT_EQ(log.find(line), log.find("\r\n", executed) + 2) << log;
+  EXPECT_EQ(log.find("Executed 2024/01/01 00:10:00"), executed)
+      << "the run began after ten minutes of waiting";
 }
 
 TEST_F(RunMutexTest, AbandonedMutexCountsAsAcquired) {

@@ -152,6 +152,18 @@ TEST_F(InventoryTrustTest, FilesUpToOneMebibyteAreRead) {
   expect_refused("Registry key inventory skipped: mup.xml is larger than 1 MiB.");
 }
 
+TEST_F(InventoryTrustTest, OplockThatIsNeverGivenUpCostsTheRecordNotTheRun) {
+  // Users may read a trusted mup.xml, and so hold an oplock on it and never acknowledge its break:
+  // the open fails at once instead of waiting.
+  write_mup(kMup);
+  mup_model().oplocked = true;
+  write_inventory_record();
+  EXPECT_TRUE(sim::registry().keys.empty());
+  EXPECT_EQ(read_file("fw.log"), "");
+  EXPECT_EQ(sim::clock().waited_ms, 0u);
+  EXPECT_EQ(sim::file_security().open_files, 0);
+}
+
 TEST_F(InventoryTrustTest, FileThatCannotBeOpenedEndsTheStepQuietly) {
   ASSERT_TRUE(std::filesystem::create_directory("mup.xml"));
   write_inventory_record();

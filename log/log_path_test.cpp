@@ -1,8 +1,12 @@
-// The log path is not followed through links that a standard user planted.
+// The log path is walked by handle and not followed through links that a standard user can
+// change; nothing on it can be swapped while a line is written.
 #include <unistd.h>
 
 #include <filesystem>
+#include <fstream>
+#include <functional>
 #include <string>
+#include <vector>
 
 #include "app/settings.h"
 #include "log/log_file.h"
@@ -13,6 +17,15 @@ namespace {
 
 namespace fs = std::filesystem;
 
+// As Windows leaves a folder made directly under C:\: owned by Administrators (made elevated),
+// and every authenticated user may modify it.
+platform::Security users_may_modify() {
+  return sim::locked_security(
+      sim::sid_administrators(),
+      {sim::allow(sim::sid_users(), sim::kReadAndRun),
+       sim::allow(sim::sid_authenticated_users(), 0x001301BF /* modify */)});
+}
+
 class LogPathTest : public testing::SimTest {
  protected:
   void SetUp() override {
@@ -21,20 +34,35 @@ class LogPathTest : public testing::SimTest {
     ASSERT_TRUE(fs::create_directories("C:/Windows/System32"));
   }
 
-  // A link at `link` (a Windows path) to the directory `target` (a host path), as a standard
-  // user makes a junction in a folder they may write to.
-  static void plant(const std::string& link, const std::string& target, bool by_standard_user) {
+  // A link at `link` (a Windows path) to the directory `target` (a host path), with `security`,
+  // as a junction or mount point.
+  static void plant(const std::string& link, const std::string& target,
+                    const platform::Security& security) {
     fs::create_directory_symlink(fs::absolute(target), sim::host_path(link.c_str()));
     sim::FileModel* model = sim::file_model(link);
     ASSERT_NE(model, nullptr);
-    if (by_standard_user) model->security = sim::locked_security(sim::sid_standard_user());
+    model->security = security;
+  }
+
+  static platform::Security made_by_standard_user() {
+    return sim::locked_security(sim::sid_standard_user(),
+                                {sim::allow(sim::sid_standard_user(), sim::kAllRights)});
+  }
+
+  // Acts at the program's step `step` once, as another process would.
+  static void at_step(const std::string& step, std::function<void()> act) {
+    sim::files().before_step = [step, act](const std::string& now) {
+      if (now != step) return;
+      sim::files().before_step = nullptr;
+      act();
+    };
   }
 
   static bool is_empty(const std::string& directory) { return fs::is_empty(directory); }
 };
 
 TEST_F(LogPathTest, PlantedJunctionTurnsTheLogOffForTheRun) {
-  plant("C:\\Logs\\fw", "C:/Windows/System32", true);
+  plant("C:\\Logs\\fw", "C:/Windows/System32", made_by_standard_user());
   read_command_line("/vLOGFILE=C:\\Logs\\fw\\fw.log");
   log_line("first");
   EXPECT_TRUE(is_empty("C:/Windows/System32"));
@@ -50,27 +78,125 @@ TEST_F(LogPathTest, PlantedJunctionTurnsTheLogOffForTheRun) {
   EXPECT_EQ(read_file("C:\\Logs\\fw\\fw.log"), "next run\r\n");
 }
 
+TEST_F(LogPathTest, MountPointOnAnAdministratorsFolderThatUsersMayModifyIsRefused) {
+  // The first run makes C:\logs, which inherits "Authenticated Users: Modify" from C:\. A user
+  // deletes the log, turns the empty folder into a mount point (which needs no ownership, only a
+  // right to write to it) and the folder keeps its owner, Administrators.
+  read_command_line("/vLOGFILE=C:\\logs\\fw.log");
+  log_line("first run");
+  ASSERT_EQ(read_file("C:\\logs\\fw.log"), "first run\r\n");
+  fs::remove_all("C:/logs");
+  plant("C:\\logs", "C:/Windows/System32", users_may_modify());
+
+  reset_log_for_test();  // the next run
+  log_line("second run");
+  EXPECT_TRUE(is_empty("C:/Windows/System32"));
+  fs::remove("C:/logs");
+  log_line("later in that run");
+  EXPECT_FALSE(exists("C:\\logs\\fw.log")) << "the log stays off for the run";
+}
+
+TEST_F(LogPathTest, JunctionMadeWhereTheProgramIsAboutToCreateADirectoryIsNeverFollowed) {
+  // The first run on a machine: C:\logs does not exist yet, and a user who watches for the moment
+  // makes it a junction just before the program creates it.
+  read_command_line("/vLOGFILE=C:\\logs\\new\\fw.log");
+  at_step("create C:\\logs",
+          [] { plant("C:\\logs", "C:/Windows/System32", made_by_standard_user()); });
+  log_line("line");
+  EXPECT_TRUE(is_empty("C:/Windows/System32"));
+  EXPECT_TRUE(fs::is_symlink("C:/logs"));
+}
+
+TEST_F(LogPathTest, FolderTurnedIntoAMountPointWhileHeldKeepsTheWalkInsideIt) {
+  // C:\logs is an ordinary folder that users may modify. While the program holds it, a user turns
+  // it, still empty, into a mount point: Windows allows that to anyone who may write to it,
+  // whatever handles are open. Names then lead through the mount point, the held handle still
+  // to the folder. (Here the folder moves aside and a link takes its name.)
+  ASSERT_TRUE(fs::create_directory("C:/logs"));
+  sim::file_model("C:\\logs")->security = users_may_modify();
+  read_command_line("/vLOGFILE=C:\\logs\\new\\fw.log");
+  at_step("create C:\\logs\\new", [] {
+    fs::rename("C:/logs", "C:/logs-folder");
+    plant("C:\\logs", "C:/Windows/System32", made_by_standard_user());
+  });
+  log_line("line");
+  EXPECT_TRUE(is_empty("C:/Windows/System32"));
+  EXPECT_EQ(read_file("C:\\logs-folder\\new\\fw.log"), "line\r\n");
+}
+
+TEST_F(LogPathTest, NothingOnThePathCanBeRenamedUntilTheLineIsWritten) {
+  read_command_line("/vLOGFILE=C:\\Logs\\a\\fw.log");
+  bool renamed = true;
+  at_step("write C:\\Logs\\a\\fw.log",
+          [&renamed] { renamed = sim::rename_by_another_process("C:\\Logs\\a", "C:\\Logs\\b"); });
+  log_line("line");
+  EXPECT_FALSE(renamed);
+  EXPECT_EQ(read_file("C:\\Logs\\a\\fw.log"), "line\r\n");
+  EXPECT_TRUE(sim::rename_by_another_process("C:\\Logs\\a", "C:\\Logs\\b")) << "once written";
+  EXPECT_EQ(sim::file_security().open_files, 0);
+}
+
 TEST_F(LogPathTest, NoDirectoryIsMadeBeyondAPlantedJunction) {
-  plant("C:\\Logs\\fw", "C:/Windows/System32", true);
+  plant("C:\\Logs\\fw", "C:/Windows/System32", made_by_standard_user());
   read_command_line("/vLOGFILE=C:\\Logs\\fw\\new\\deeper\\fw.log");
   log_line("line");
   EXPECT_TRUE(is_empty("C:/Windows/System32"));
   EXPECT_TRUE(sim::files().directory_attempts.empty());
 }
 
-TEST_F(LogPathTest, SlashesSeparateDirectoriesAsWell) {
-  plant("C:\\Logs\\fw", "C:/Windows/System32", true);
+TEST_F(LogPathTest, SlashesAndDotsAreTakenAsWindowsTakesThem) {
+  plant("C:\\Logs\\fw", "C:/Windows/System32", made_by_standard_user());
   read_command_line("/vLOGFILE=C:/Logs/fw/fw.log");
   log_line("line");
   EXPECT_TRUE(is_empty("C:/Windows/System32"));
+
+  testing::SimTest::TearDown();
+  SetUp();
+  read_command_line("/vLOGFILE=C:\\Logs\\.\\x\\..\\y\\\\fw.log");
+  log_line("dots");
+  EXPECT_EQ(read_file("C:\\Logs\\y\\fw.log"), "dots\r\n");
+  EXPECT_FALSE(exists("C:\\Logs\\x"));
 }
 
-TEST_F(LogPathTest, JunctionAnAdministratorMadeIsFollowed) {
+TEST_F(LogPathTest, JunctionOnlyTrustedAccountsCanChangeIsFollowed) {
   ASSERT_TRUE(fs::create_directories("D:/Logs"));
-  plant("C:\\Logs\\fw", "D:/Logs", false);
+  plant("C:\\Logs\\fw", "D:/Logs", sim::locked_security(sim::sid_administrators()));
   read_command_line("/vLOGFILE=C:\\Logs\\fw\\new\\fw.log");
   log_line("line");
   EXPECT_EQ(read_file("D:\\Logs\\new\\fw.log"), "line\r\n");
+
+  // The same junction, but standard users may change it: refused, though an administrator owns it.
+  testing::SimTest::TearDown();
+  SetUp();
+  ASSERT_TRUE(fs::create_directories("D:/Logs"));
+  plant("C:\\Logs\\fw", "D:/Logs", users_may_modify());
+  read_command_line("/vLOGFILE=C:\\Logs\\fw\\new\\fw.log");
+  log_line("line");
+  EXPECT_TRUE(is_empty("D:/Logs"));
+}
+
+TEST_F(LogPathTest, ReparsePointsOfOtherKindsAreOrdinaryFoldersAndFiles) {
+  // A cloud files placeholder folder, and a log file with a reparse point that is no link.
+  constexpr uint32_t kCloudPlaceholder = 0x9000601A;
+  ASSERT_TRUE(fs::create_directory("C:/Logs/synced"));
+  sim::file_model("C:\\Logs\\synced")->reparse_tag = kCloudPlaceholder;
+  std::ofstream("C:/Logs/synced/fw.log") << "old\r\n";
+  sim::file_model("C:\\Logs\\synced\\fw.log")->reparse_tag = 0x80000013;  // deduplicated
+  read_command_line("/vLOGFILE=C:\\Logs\\synced\\fw.log");
+  log_line("line");
+  EXPECT_EQ(read_file("C:\\Logs\\synced\\fw.log"), "old\r\nline\r\n");
+
+  // Opened again through its reparse point, it must still be that file: one a user put there
+  // meanwhile is refused, as a link there would be.
+  int opens = 0;
+  sim::files().before_step = [&opens](const std::string& step) {
+    if (step != "open C:\\Logs\\synced\\fw.log" || ++opens != 2) return;
+    fs::rename("C:/Logs/synced/fw.log", "C:/Logs/synced/moved.log");
+    std::ofstream("C:/Logs/synced/fw.log") << "planted\r\n";
+  };
+  log_line("second");
+  EXPECT_EQ(read_file("C:\\Logs\\synced\\fw.log"), "planted\r\n");
+  EXPECT_EQ(read_file("C:\\Logs\\synced\\moved.log"), "old\r\nline\r\n");
 }
 
 TEST_F(LogPathTest, LinkedLogFileIsNeitherFollowedNorAppendedTo) {
@@ -91,6 +217,9 @@ TEST_F(LogPathTest, LinkedLogFileIsNeitherFollowedNorAppendedTo) {
   read_command_line("/vLOGFILE=C:\\Logs\\fw.log");
   log_line("line");
   EXPECT_FALSE(exists("C:\\Windows\\System32\\new.dll"));
+  fs::remove("C:/Logs/fw.log");
+  log_line("after");
+  EXPECT_FALSE(exists("C:\\Logs\\fw.log")) << "refused, not merely failed: the log is off";
 }
 
 TEST_F(LogPathTest, HardLinkedLogFileIsLeftAlone) {
@@ -101,12 +230,25 @@ TEST_F(LogPathTest, HardLinkedLogFileIsLeftAlone) {
   EXPECT_EQ(read_file("C:\\Logs\\fw.log"), "[settings]\n");
 }
 
-TEST_F(LogPathTest, DirectoryThatCannotBeOpenedCannotBeJudged) {
+TEST_F(LogPathTest, AFailureToOpenCostsTheLineAndNoMore) {
+  // A folder that may not be opened now (a log share that grants no list right, a sharing
+  // conflict), and a log file with an oplock another process never gives up: that line is lost,
+  // the next one is written, and nothing waits.
   ASSERT_TRUE(fs::create_directory("C:/Logs/locked"));
   sim::file_model("C:\\Logs\\locked")->not_allowed = true;
   read_command_line("/vLOGFILE=C:\\Logs\\locked\\fw.log");
-  log_line("line");
-  EXPECT_FALSE(exists("C:\\Logs\\locked\\fw.log"));
+  log_line("lost");
+  sim::file_model("C:\\Logs\\locked")->not_allowed = false;
+  log_line("written");
+  EXPECT_EQ(read_file("C:\\Logs\\locked\\fw.log"), "written\r\n");
+
+  sim::file_model("C:\\Logs\\locked\\fw.log")->oplocked = true;
+  log_line("lost too");
+  sim::file_model("C:\\Logs\\locked\\fw.log")->oplocked = false;
+  log_line("again");
+  EXPECT_EQ(read_file("C:\\Logs\\locked\\fw.log"), "written\r\nagain\r\n");
+  EXPECT_EQ(sim::clock().waited_ms, 0u);
+  EXPECT_EQ(sim::file_security().open_files, 0);
 }
 
 TEST_F(LogPathTest, OrdinaryPathsKeepWorkingAndNothingStaysOpen) {
@@ -116,12 +258,13 @@ TEST_F(LogPathTest, OrdinaryPathsKeepWorkingAndNothingStaysOpen) {
   EXPECT_EQ(read_file("C:\\Logs\\a\\b\\fw.log"), "one\r\ntwo\r\n");
   EXPECT_EQ(sim::file_security().open_files, 0);
 
-  // A path from the root of the current drive, and one like a share's.
+  // A share's path: the server judges its side.
   testing::SimTest::TearDown();
   SetUp();
   read_command_line("/vLOGFILE=\\\\server\\share\\logs\\fw.log");
   log_line("three");
   EXPECT_EQ(read_file("\\\\server\\share\\logs\\fw.log"), "three\r\n");
+  EXPECT_EQ(sim::files().directory_attempts, std::vector<std::string>{"\\\\server\\share\\logs"});
 }
 
 }  // namespace

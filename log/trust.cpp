@@ -90,14 +90,4 @@ FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64
   return FileVerdict::kTrusted;
 }
 
-bool is_trusted_directory(const platform::HeldFile& directory) {
-  platform::FileFacts facts;
-  if (!directory.facts(&facts)) return false;
-  if (!facts.reparse_point) return true;
-  platform::Security security;
-  return directory.security(&security) &&
-         judge_security(security, ObjectKind::kDirectory, TrustedAccounts::of_this_process()) ==
-             FileVerdict::kTrusted;
-}
-
 }  // namespace fwu

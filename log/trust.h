@@ -60,8 +60,4 @@ FileVerdict judge_security(const platform::Security& security, ObjectKind kind,
 // `*size` is its size.
 FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64_t* size);
 
-// Whether a directory held open may lead the program on: any directory that is no reparse
-// point, and a reparse point (junction, link, mount point) that no untrusted account can change.
-bool is_trusted_directory(const platform::HeldFile& directory);
-
 }  // namespace fwu

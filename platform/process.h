@@ -1,6 +1,7 @@
 // The process itself, and the mutex that the program's runs on one machine share.
 #pragma once
 
+#include <cstdint>
 #include <utility>
 
 #include "platform/security.h"
@@ -26,6 +27,7 @@ enum class MutexOpen {
 enum class MutexWait {
   kAcquired,
   kAbandoned,  // acquired from a holder that ended without releasing it
+  kTimedOut,   // still held by another process when the time was up
   kFailed,
 };
 
@@ -57,8 +59,8 @@ class RunMutex {
   bool is_open() const { return impl_ != nullptr; }
   // Its owner and access list; false when the system cannot tell.
   bool security(Security* security) const;
-  // Waits, without a time limit, until this process holds it.
-  MutexWait wait();
+  // Waits until this process holds it, or at most `timeout_ms`.
+  MutexWait wait(uint32_t timeout_ms);
 
   struct Impl;
 

@@ -8,7 +8,7 @@
 #    program's process alone; they restart the touchpad's transport device for real.
 #    - a probe shows what Wine does with feature reports of another length or ID;
 #    - a silent update from 16 to 17: exit code 0, the log, the flash equal to the image, its
-#      mup.xml (which Wine reports as the user's) refused with its line and no registry value, the
+#      mup.xml (Wine reports it as the program's own user's) written to the registry, the
 #      transport device stopped and started again with the touchpad back under its firmware's
 #      product ID;
 #    - an interactive update on a virtual X display (question 2, the background notice, the
@@ -132,6 +132,10 @@ log_is() {  # NAME ARGUMENT-TEXT LINE...: the run's log file, byte for byte
 
 no_key() {  # KEY below HKLM does not exist
   ! wine reg query "HKLM\\$1" >/dev/null 2>&1
+}
+
+default_is() {  # KEY TEXT: the default value of KEY below HKLM is the string TEXT
+  wine reg query "HKLM\\$1" /ve 2>/dev/null | tr -d '\r' | grep -qx "    (Default)    REG_SZ    $2"
 }
 
 # ---- Message boxes ------------------------------------------------------------------------------
@@ -282,8 +286,9 @@ feature_calls_reached() {
   python3 "$checks/check_feature_calls.py" "$drive_c/e2e/$1/record.txt" "${traces[@]}"
 }
 
-# run_touchpad NAME STATUS LOG-LINE [MACHINE-OPTION...]: a silent run with a log on a touchpad
-# set up afresh; its exit status, its log and its feature reports, and its record read.
+# run_touchpad NAME STATUS LOG-LINES [MACHINE-OPTION...]: a silent run with a log on a touchpad
+# set up afresh; its exit status, its log (LOG-LINES: one line or several, each ended by a line
+# break but the last) and its feature reports, and its record read.
 # (NAME is part of the log path, which the program cuts at a minus sign.)
 run_touchpad() {
   local name=$1 status=$2 line=$3
@@ -292,7 +297,9 @@ run_touchpad() {
   start_program "$name" /S "/vLOGFILE=C:\\runs\\$name\\fw.log"
   finish_program "$name" "$status"
   touchpad_record "$name"
-  check "$name: log" log_is "$name" "/S /vLOGFILE=C:\\runs\\$name\\fw.log" "$line"
+  local lines
+  mapfile -t lines <<<"$line"
+  check "$name: log" log_is "$name" "/S /vLOGFILE=C:\\runs\\$name\\fw.log" "${lines[@]}"
   if [[ $status -ne $no_device ]]; then
     check "$name: every feature report reached the touchpad as report 7 of 531 bytes" \
       feature_calls_reached "$name"
@@ -324,13 +331,13 @@ check "report probe: every call ended in a way it can tell (status $status)" [ "
 
 echo "--- silent update, with mup.xml"
 # ---- mup.xml and the trust boundary ----------------------------------------------------------
-# The program reads mup.xml only when no standard user can have written it: owned by SYSTEM,
-# Administrators or TrustedInstaller, and changeable by them alone. Wine 8 keeps no owner for a
-# file: it reports the user running Wine as the owner of every file, with an access list made
-# from the Unix mode bits that lets that user do everything, also after SetNamedSecurityInfo sets
-# another owner and list (backend_probe.exe in scripts/wine-smoke.sh prints both). So under Wine
-# no mup.xml can pass: the silent run shows one refused for the right reason, with its line and
-# no registry value. Trusted files that write the record are the simulated machine's tests'.
+# The program reads mup.xml only when no account but SYSTEM, Administrators, TrustedInstaller and
+# the one it runs as can change it. Wine 8 reports the user running Wine as the owner of every
+# file, and that user is also the user of the program's token (backend_probe.exe in
+# scripts/wine-smoke.sh prints both); the access list it makes from the Unix mode bits grants
+# SYSTEM and that user full control and Everyone read. So this mup.xml passes for the right
+# reason and the record is written through Wine's own registry calls; the run that nothing
+# repairs below gets one that everyone may write to, which is refused.
 mkdir -p "$drive_c/runs/silent"
 cat >"$drive_c/runs/silent/mup.xml" <<'EOF'
 <registrykey componentID="touchpad">
@@ -340,8 +347,9 @@ cat >"$drive_c/runs/silent/mup.xml" <<'EOF'
   <displayValue>"Touchpad firmware 17"</displayValue>
 </registrykey>
 EOF
-mup_refused="Registry key inventory skipped: mup.xml is not owned by SYSTEM, Administrators or"
-mup_refused+=" TrustedInstaller."
+chmod 644 "$drive_c/runs/silent/mup.xml"
+mup_changeable="Registry key inventory skipped: mup.xml may be changed by an account other than"
+mup_changeable+=" SYSTEM, Administrators, TrustedInstaller and the account the program runs as."
 # ---- end of mup.xml and the trust boundary ---------------------------------------------------
 set_up_touchpad
 seen=""
@@ -353,8 +361,8 @@ done
 finish_program silent $updated
 touchpad_record silent
 check "silent: no window" [ -z "$seen" ]
-check "silent: log of a successful update, mup.xml refused" \
-  log_is silent '/S /vLOGFILE=C:\runs\silent\fw.log' "Firmware update successful." "$mup_refused"
+check "silent: log of a successful update" \
+  log_is silent '/S /vLOGFILE=C:\runs\silent\fw.log' "Firmware update successful."
 check "silent: the touchpad runs firmware 17" touchpad_is silent firmware 17
 check "silent: the flash holds the image" flash_is_image silent
 check "silent: every feature report reached the touchpad as report 7 of 531 bytes" \
@@ -365,8 +373,9 @@ check "silent: Wine removed the transport device and started it again" \
   eval 'record_has silent "transport-starts 2" && record_has silent "transport-removals 1"'
 check "silent: the touchpad came back under its firmware's product ID" \
   record_has silent "appearances 0x1042 0x1042"
-check "silent: the refused mup.xml wrote no inventory value" no_key 'SOFTWARE\FwuE2E\Touchpad'
-check "silent: nor a display value" no_key 'SOFTWARE\FwuE2E\Display'
+check "silent: mup.xml wrote the inventory value" \
+  default_is 'SOFTWARE\FwuE2E\Touchpad' '17'
+check "silent: and the display value" default_is 'SOFTWARE\FwuE2E\Display' 'Touchpad firmware 17'
 
 echo "--- interactive update"
 set_up_touchpad
@@ -443,9 +452,15 @@ run_touchpad same_version $same_version \
   "The device already has the target firmware version. Firmware update aborted." --version 17
 check "same_version: nothing written" nothing_written same_version
 
-echo "--- a restart that nothing repairs"
+echo "--- a restart that nothing repairs, mup.xml that everyone may write to"
+mkdir -p "$drive_c/runs/nothing_repairs"
+sed 's/FwuE2E/FwuE2E-refused/' "$drive_c/runs/silent/mup.xml" >"$drive_c/runs/nothing_repairs/mup.xml"
+chmod 666 "$drive_c/runs/nothing_repairs/mup.xml"
 run_touchpad nothing_repairs $restart_hint \
-  "Firmware update successful. The computer may need to be restarted." --restart fail
+  "Firmware update successful. The computer may need to be restarted.
+$mup_changeable" --restart fail
+check "nothing_repairs: the refused mup.xml wrote no inventory value" \
+  eval "no_key 'SOFTWARE\FwuE2E-refused\Touchpad' && no_key 'SOFTWARE\FwuE2E-refused\Display'"
 check "nothing_repairs: the flash holds the image all the same" flash_is_image nothing_repairs
 # The restart, then the stale device removal twice: the transport device is an ACPI HID-class
 # device of service hidi2c that Wine lists, and it stays in its problem state.
@@ -515,7 +530,9 @@ start_world() {
 finish_world() {
   local name=$1 status=$2 line=$3
   finish_program "$name" "$status"
-  check "$name: log" log_is "$name" "/S /vLOGFILE=C:\\runs\\$name\\fw.log" "$line"
+  local lines
+  mapfile -t lines <<<"$line"
+  check "$name: log" log_is "$name" "/S /vLOGFILE=C:\\runs\\$name\\fw.log" "${lines[@]}"
   local complaint
   complaint=$(grep -a '^fwu-e2e:' "$out/$name.stderr")
   check "$name: no stand-in check failed ($complaint)" [ -z "$complaint" ]

@@ -6,9 +6,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
-#include <string_view>
 #include <functional>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "platform/file_system.h"

@@ -1,6 +1,4 @@
 // The machine-wide mutex of the program's runs.
-#include <cstdio>
-#include <cstdlib>
 #include <functional>
 #include <utility>
 
@@ -53,13 +51,14 @@ bool RunMutex::security(Security* security) const {
   return true;
 }
 
-MutexWait RunMutex::wait() {
+MutexWait RunMutex::wait(uint32_t timeout_ms) {
   sim::RunMutex& mutex = sim::run_mutex();
   if (impl_ == nullptr) return MutexWait::kFailed;
   ++mutex.waits;
   if (mutex.held_for_ever) {
-    std::fprintf(stderr, "sim: the program waits for ever for a run mutex that is never freed\n");
-    std::abort();
+    sim::advance_ms(timeout_ms);
+    sim::record_event("WaitForSingleObject run: timed out");
+    return MutexWait::kTimedOut;
   }
   if (mutex.other_run) {
     std::function<void()> other_run = std::exchange(mutex.other_run, nullptr);

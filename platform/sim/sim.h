@@ -178,8 +178,8 @@ struct RunMutex {
   // Another run of the program holds it: the program's first wait lets that run go to its end
   // (it runs inside the wait, as the other process would meanwhile) and then takes the mutex.
   std::function<void()> other_run;
-  // A process that never releases it: a wait for it would never end, so the simulation stops
-  // with a message instead.
+  // A process that never releases it (a run whose box nobody answers): a wait for it lasts as
+  // long as the program lets it, in virtual time, and then times out.
   bool held_for_ever = false;
   int open_handles = 0;  // the program's
   int holders = 0;       // acquired by the program and not released
@@ -243,7 +243,7 @@ std::span<const char> embedded_firmware_resource();
 //   "log TEXT"                       a line written to the log file
 //   "CreateMutexExW run", "WaitForSingleObject run", "ReleaseMutex run"   the run mutex made
 //                                    (": it exists" when another process made it; " failed"),
-//                                    acquired and released
+//                                    acquired (": timed out" when it was not) and released
 struct Events {
   std::vector<std::string> lines;
 };

@@ -51,12 +51,9 @@ OpenResult open_failure(DWORD error) {
   return OpenResult::kFailed;
 }
 
-HeldFile::Impl* held(HANDLE handle, OpenResult* result) {
-  if (handle == INVALID_HANDLE_VALUE) {
-    *result = open_failure(GetLastError());
-    return nullptr;
-  }
-  *result = OpenResult::kOpened;
+// The owner of a handle that an open returned; the open has told why when there is none.
+HeldFile::Impl* held(HANDLE handle) {
+  if (handle == INVALID_HANDLE_VALUE) return nullptr;
   return new HeldFile::Impl{win32::ScopedHandle(handle)};
 }
 
@@ -78,6 +75,73 @@ bool facts_of(HANDLE handle, FileFacts* facts) {
 }
 
 constexpr ULONG kFileRemoteDevice = 0x10;  // FILE_REMOTE_DEVICE, a volume characteristic
+constexpr NTSTATUS kOplockBreakInProgress = 0x00000108;  // STATUS_OPLOCK_BREAK_IN_PROGRESS
+
+// A name from the command line or the program, in the 8-bit code page the ANSI functions use.
+bool to_wide(const char* name, std::wstring* wide) {
+  int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
+  if (length <= 0) return false;
+  wide->assign(static_cast<size_t>(length), L'\0');
+  if (MultiByteToWideChar(CP_ACP, 0, name, -1, wide->data(), length) != length) return false;
+  wide->pop_back();  // the terminating zero; a counted string has none
+  return true;
+}
+
+// NtCreateFile of `name` in the directory `parent`: nothing of the path above it is looked up
+// again. FILE_COMPLETE_IF_OPLOCKED makes an open that would have to wait for another process to
+// acknowledge an oplock break return at once; the program then gives that open up, so that no
+// other process can make it wait.
+HANDLE open_in(HANDLE parent, const char* name, ACCESS_MASK access, ULONG share, ULONG disposition,
+               ULONG options, OpenResult* result) {
+  std::wstring wide;
+  if (!to_wide(name, &wide) || wide.size() * sizeof(wchar_t) > 0xFFFE) {
+    *result = OpenResult::kFailed;
+    return INVALID_HANDLE_VALUE;
+  }
+  auto bytes = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
+  UNICODE_STRING object_name{bytes, bytes, wide.data()};
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  IO_STATUS_BLOCK status{};
+  HANDLE handle = nullptr;
+  NTSTATUS opened = win32::system_dll::NtCreateFile(
+      &handle, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+      disposition, options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED, nullptr, 0);
+  if (opened == kOplockBreakInProgress) {
+    CloseHandle(handle);
+    *result = OpenResult::kNotAllowed;
+    return INVALID_HANDLE_VALUE;
+  }
+  if (opened < 0) {
+    *result = open_failure(win32::system_dll::RtlNtStatusToDosError(opened));
+    return INVALID_HANDLE_VALUE;
+  }
+  *result = OpenResult::kOpened;
+  return handle;
+}
+
+// Listing is a right that share modes govern, so holding it keeps out an opener that would
+// delete or rename the directory; reading its owner needs READ_CONTROL.
+constexpr ACCESS_MASK kDirectoryAccess = FILE_LIST_DIRECTORY | READ_CONTROL;
+constexpr ULONG kDirectorySharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
+
+// What _fsopen(path, "a+", _SH_DENYRW) asks for. The handle then goes to the C runtime in append
+// text mode, so the bytes written stay those of "a+".
+AppendFile::Impl* append_to(HANDLE handle, OpenResult* result) {
+  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_TEXT);
+  if (fd == -1) {
+    CloseHandle(handle);
+    *result = OpenResult::kFailed;
+    return nullptr;
+  }
+  std::FILE* stream = _fdopen(fd, "a+");
+  if (stream == nullptr) {
+    _close(fd);
+    *result = OpenResult::kFailed;
+    return nullptr;
+  }
+  return new AppendFile::Impl{stream, handle};
+}
 
 }  // namespace
 
@@ -91,10 +155,6 @@ void revert_fs_redirection(const FsRedirection& state) {
   if (state.disabled) Wow64RevertWow64FsRedirection(state.previous);
 }
 
-bool create_directory(const char* path) {
-  return CreateDirectoryA(path, nullptr) != FALSE;
-}
-
 void AppendFile::close() {
   if (impl_ == nullptr) return;
   std::fclose(impl_->stream);
@@ -102,30 +162,29 @@ void AppendFile::close() {
   impl_ = nullptr;
 }
 
-AppendFile AppendFile::open(const char* path, OpenResult* result) {
-  // What _fsopen(path, "a+", _SH_DENYRW) asks for, with the reparse point at the end of the path
-  // opened itself rather than followed. The handle then goes to the C runtime in append text
-  // mode, so the bytes written stay those of "a+".
-  HANDLE handle = CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS,
-                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (handle == INVALID_HANDLE_VALUE) {
-    *result = open_failure(GetLastError());
-    return AppendFile();
-  }
-  int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_TEXT);
-  if (fd == -1) {
-    CloseHandle(handle);
+AppendFile AppendFile::open(const HeldFile& directory, const char* name, OpenResult* result) {
+  if (directory.impl_ == nullptr) {
     *result = OpenResult::kFailed;
     return AppendFile();
   }
-  std::FILE* stream = _fdopen(fd, "a+");
-  if (stream == nullptr) {
-    _close(fd);
+  HANDLE handle =
+      open_in(directory.impl_->handle.get(), name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, 0,
+              FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result);
+  if (handle == INVALID_HANDLE_VALUE) return AppendFile();
+  return AppendFile(append_to(handle, result));
+}
+
+AppendFile AppendFile::open_through_reparse_point(const HeldFile& directory, const char* name,
+                                                  OpenResult* result) {
+  if (directory.impl_ == nullptr) {
     *result = OpenResult::kFailed;
     return AppendFile();
   }
-  *result = OpenResult::kOpened;
-  return AppendFile(new Impl{stream, handle});
+  HANDLE handle =
+      open_in(directory.impl_->handle.get(), name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, 0,
+              FILE_OPEN, FILE_NON_DIRECTORY_FILE, result);
+  if (handle == INVALID_HANDLE_VALUE) return AppendFile();
+  return AppendFile(append_to(handle, result));
 }
 
 bool AppendFile::facts(FileFacts* facts) const {
@@ -138,28 +197,44 @@ bool AppendFile::write_line(const char* text) {
   return std::fflush(impl_->stream) == 0 && written;
 }
 
-HeldFile HeldFile::open_to_read(const char* name, OpenResult* result) {
-  int length = MultiByteToWideChar(CP_ACP, 0, name, -1, nullptr, 0);
-  if (length <= 0) {
+HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
+  // By the name the user gave, with what Windows makes of it (a drive, a share, a mapped drive,
+  // the current directory): the one lookup of the path by name.
+  HANDLE handle = CreateFileA(name, kDirectoryAccess, kDirectorySharing, nullptr, OPEN_EXISTING,
+                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  *result = handle == INVALID_HANDLE_VALUE ? open_failure(GetLastError()) : OpenResult::kOpened;
+  return HeldFile(held(handle));
+}
+
+HeldFile HeldFile::open_directory(const char* name, bool follow, OpenResult* result) const {
+  if (impl_ == nullptr) {
     *result = OpenResult::kFailed;
     return HeldFile();
   }
-  std::wstring wide(static_cast<size_t>(length), L'\0');
-  MultiByteToWideChar(CP_ACP, 0, name, -1, wide.data(), length);
-  return HeldFile(held(
-      CreateFileW(wide.c_str(), GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, nullptr,
-                  OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr),
-      result));
+  ULONG options = FILE_DIRECTORY_FILE | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
+  return HeldFile(held(open_in(impl_->handle.get(), name, kDirectoryAccess, kDirectorySharing,
+                               FILE_OPEN, options, result)));
 }
 
-HeldFile HeldFile::open_directory(const char* path, OpenResult* result) {
-  // Listing is a right that share modes govern, so holding it keeps out an opener that would
-  // delete or rename the directory; reading its owner needs READ_CONTROL.
+HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const {
+  if (impl_ == nullptr) {
+    *result = OpenResult::kFailed;
+    return HeldFile();
+  }
+  // Made and opened in one call: nobody can put anything in its place in between.
   return HeldFile(
-      held(CreateFileA(path, FILE_LIST_DIRECTORY | READ_CONTROL, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                       nullptr, OPEN_EXISTING,
-                       FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr),
-           result));
+      held(open_in(impl_->handle.get(), name, kDirectoryAccess, kDirectorySharing, FILE_OPEN_IF,
+                   FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
+}
+
+HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const {
+  if (impl_ == nullptr) {
+    *result = OpenResult::kFailed;
+    return HeldFile();
+  }
+  return HeldFile(
+      held(open_in(impl_->handle.get(), name, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
+                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
 }
 
 void HeldFile::close() {

@@ -96,9 +96,10 @@ bool RunMutex::security(Security* security) const {
   return impl_ != nullptr && win32::read_security(impl_->handle.get(), SE_KERNEL_OBJECT, security);
 }
 
-MutexWait RunMutex::wait() {
+MutexWait RunMutex::wait(uint32_t timeout_ms) {
   if (impl_ == nullptr) return MutexWait::kFailed;
-  DWORD waited = WaitForSingleObject(impl_->handle.get(), INFINITE);
+  DWORD waited = WaitForSingleObject(impl_->handle.get(), timeout_ms);
+  if (waited == WAIT_TIMEOUT) return MutexWait::kTimedOut;
   if (waited != WAIT_OBJECT_0 && waited != WAIT_ABANDONED) return MutexWait::kFailed;
   acquired_ = true;
   return waited == WAIT_ABANDONED ? MutexWait::kAbandoned : MutexWait::kAcquired;

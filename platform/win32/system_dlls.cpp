@@ -147,6 +147,21 @@ BOOL DiUninstallDevice(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA device, DWOR
   return fn != nullptr ? fn(parent, list, device, flags, need_reboot) : FALSE;
 }
 
+NTSTATUS NtCreateFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                      PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation_size,
+                      ULONG file_attributes, ULONG share_access, ULONG disposition, ULONG options,
+                      PVOID ea_buffer, ULONG ea_length) {
+  auto* fn = find<decltype(::NtCreateFile)>(ntdll(), "NtCreateFile");
+  return fn != nullptr ? fn(file, access, attributes, status, allocation_size, file_attributes,
+                            share_access, disposition, options, ea_buffer, ea_length)
+                       : static_cast<NTSTATUS>(0xC0000002L);  // STATUS_NOT_IMPLEMENTED
+}
+
+ULONG RtlNtStatusToDosError(NTSTATUS status) {
+  auto* fn = find<decltype(::RtlNtStatusToDosError)>(ntdll(), "RtlNtStatusToDosError");
+  return fn != nullptr ? fn(status) : ERROR_INVALID_FUNCTION;
+}
+
 NTSTATUS NtQueryVolumeInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
                                       ULONG length, FS_INFORMATION_CLASS information_class) {
   auto* fn =

@@ -58,6 +58,12 @@ BOOL DiUninstallDevice(HWND parent, HDEVINFO list, PSP_DEVINFO_DATA device, DWOR
                        PBOOL need_reboot);
 
 // ntdll.dll: in every process already; looked up here so that the import table keeps its list.
+NTSTATUS NtCreateFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attributes,
+                      PIO_STATUS_BLOCK status, PLARGE_INTEGER allocation_size,
+                      ULONG file_attributes, ULONG share_access, ULONG disposition, ULONG options,
+                      PVOID ea_buffer, ULONG ea_length);
+// ERROR_INVALID_FUNCTION when ntdll lacks it.
+ULONG RtlNtStatusToDosError(NTSTATUS status);
 NTSTATUS NtQueryVolumeInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
                                       ULONG length, FS_INFORMATION_CLASS information_class);
 

@@ -116,22 +116,35 @@ void lock_down(const char* name) {
 
 void held_files() {
   using namespace platform;
-  const char* log = "C:\\fwu-probe\\log\\fw.log";
   OpenResult result;
-  AppendFile file = AppendFile::open(log, &result);
-  expect(!file.is_open() && result == OpenResult::kNotFound, "a missing directory is told apart");
-  create_directory("C:\\fwu-probe");
-  create_directory("C:\\fwu-probe\\log");
-  file = AppendFile::open(log, &result);
+  HeldFile drive = HeldFile::open_start("C:\\", &result);
+  expect(drive.is_open(), "a drive's root is where a path starts");
+  expect(!drive.open_directory("fwu-probe", false, &result).is_open() &&
+             result == OpenResult::kNotFound,
+         "a missing directory is told apart");
+  HeldFile top = drive.create_directory("fwu-probe", &result);
+  HeldFile directory = top.create_directory("log", &result);
   FileFacts facts;
+  expect(directory.facts(&facts) && !facts.reparse_point,
+         "directories are made in their held parents and held");
+  expect(top.create_directory("log", &result).is_open(), "one that exists meanwhile is opened");
+  AppendFile file = AppendFile::open(directory, "fw.log", &result);
   expect(file.is_open() && file.facts(&facts) && facts.links == 1 && !facts.reparse_point,
-         "the log file opens, with one name and no reparse point");
-  expect(!AppendFile::open(log, &result).is_open() && result == OpenResult::kNotAllowed,
+         "the log file opens in its held directory, with one name and no reparse point");
+  expect(!AppendFile::open(directory, "fw.log", &result).is_open() &&
+             result == OpenResult::kNotAllowed,
          "nobody else opens the log file while a line is written");
   expect(file.write_line("a\nb"), "a line is written");
+  FileFacts first = facts;
   file = AppendFile();
+  file = AppendFile::open_through_reparse_point(directory, "fw.log", &result);
+  expect(file.facts(&facts) && facts.volume == first.volume && facts.index == first.index,
+         "opened again, it is the same file");
+  file = AppendFile();
+  expect(!AppendFile::open_through_reparse_point(directory, "none.log", &result).is_open(),
+         "opening through a reparse point creates nothing");
 
-  HeldFile held = HeldFile::open_to_read(log, &result);
+  HeldFile held = directory.open_file_to_read("fw.log", &result);
   char text[7] = {};
   bool remote = true;
   Security security;
@@ -139,26 +152,31 @@ void held_files() {
   expect(held.read(text, 6) && std::string(text) == "a\r\nb\r\n", "lines end in CR LF");
   expect(held.on_network_volume(&remote) && !remote, "its volume is a local one");
   expect(held.security(&security) && security.has_owner, "its owner and access list are read");
-  expect(!AppendFile::open(log, &result).is_open() && result == OpenResult::kNotAllowed,
+  expect(!AppendFile::open(directory, "fw.log", &result).is_open() &&
+             result == OpenResult::kNotAllowed,
          "nobody writes a file while it is held to be read");
   print_security("a file's security", security);
   held = HeldFile();
   // What the system keeps of an owner and access list set on the file (Wine 8 keeps no owner).
+  const char* log = "C:\\fwu-probe\\log\\fw.log";
   lock_down(log);
-  held = HeldFile::open_to_read(log, &result);
+  held = directory.open_file_to_read("fw.log", &result);
   if (held.security(&security)) print_security("after SetNamedSecurityInfo", security);
   held = HeldFile();
 
-  expect(CreateHardLinkA("C:\\fwu-probe\\other.log", log, nullptr) != FALSE, "a hard link is made");
-  held = HeldFile::open_to_read("C:\\fwu-probe\\other.log", &result);
+  expect(CreateHardLinkA("C:\\fwu-probe\\log\\other.log", log, nullptr) != FALSE,
+         "a hard link is made");
+  held = directory.open_file_to_read("other.log", &result);
   expect(held.facts(&facts) && facts.links == 2, "a hard-linked file has two names");
-  held = HeldFile::open_to_read("C:\\fwu-probe\\none.xml", &result);
+  held = directory.open_file_to_read("none.xml", &result);
   expect(!held.is_open() && result == OpenResult::kNotFound, "a missing file is told apart");
 
-  HeldFile directory = HeldFile::open_directory("C:\\fwu-probe", &result);
-  expect(directory.facts(&facts) && !facts.reparse_point, "a directory is held");
   expect(MoveFileA("C:\\fwu-probe", "C:\\fwu-moved") == FALSE,
          "a held directory cannot be renamed");
+  Sid user;
+  expect(process_user(&user) && user.authority == 5 && !user.sub_authorities.empty(),
+         "the account the program runs as is read from its token");
+  print_security("the file's owner as the program's user", Security{true, user, true, {}});
 }
 
 void run_mutex() {
@@ -171,7 +189,7 @@ void run_mutex() {
   expect(first.security(&security) && security.owner == administrators,
          "it is owned by Administrators");
   print_security("the run mutex's security", security);
-  expect(first.wait() == MutexWait::kAcquired, "it is acquired");
+  expect(first.wait(1000) == MutexWait::kAcquired, "it is acquired");
   RunMutex second = RunMutex::create_or_open(&opened);
   expect(second.is_open() && opened == MutexOpen::kExisting, "a second opener finds it");
   expect(second.security(&security) && security.owner == administrators,
