@@ -52,8 +52,8 @@ fi
 echo "=== checks"
 scripts/check-windows-exe.sh "$exe" "$signer"
 scripts/check-reproducible.sh "$exe"
-scripts/wine-smoke.sh "$exe"
-scripts/wine-e2e.sh "$exe" build/linux/tools/fwimage "$build"
+testing/wine/smoke.sh "$exe" "$build"
+testing/wine/e2e.sh "$exe" build/linux/tools/fwimage "$build"
 
 echo "=== dist"
 rm -rf dist

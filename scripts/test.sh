@@ -38,8 +38,8 @@ scripts/check-signing.sh build/windows/platform/win32/fwupdate.exe
 scripts/check-reproducible.sh build/windows/platform/win32/fwupdate.exe
 
 echo "=== wine"
-scripts/wine-smoke.sh build/windows/platform/win32/fwupdate.exe
-scripts/wine-e2e.sh build/windows/platform/win32/fwupdate.exe build/linux/tools/fwimage
+testing/wine/smoke.sh build/windows/platform/win32/fwupdate.exe
+testing/wine/e2e.sh build/windows/platform/win32/fwupdate.exe build/linux/tools/fwimage
 
 seconds=${FWU_FUZZ_SECONDS:-45}
 fuzz_targets=(hex_reader device_answers command_line inventory)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # End-to-end test of the real Windows program under Wine, unchanged, in two layers.
 #
-# 1. Wine's own HID stack (scripts/wine-touchpad/): the virtual touchpad's drivers are installed
+# 1. Wine's own HID stack (testing/wine/touchpad_driver/): the virtual touchpad's drivers are installed
 #    in the prefix like any driver package, and the program finds, opens and updates the touchpad
 #    through Wine's own setupapi.dll, hid.dll and HID class driver. Only the configuration
 #    manager's calls that Wine 8 lacks (cfgmgr32.dll, newdev.dll) go to stand-ins, for the
@@ -19,27 +19,28 @@
 #    - two instances started at once: one updates, the other waits for it and ends with 1004.
 #    Every run: Wine's own hid.dll and setupapi.dll in the program's process (its load trace),
 #    and every feature report it exchanged reached the touchpad as report 7 of 531 bytes.
-# 2. Stand-ins of all four DLLs (scripts/wine-e2e/) on the simulated machine, for what Wine
+# 2. Stand-ins of all four DLLs (testing/wine/standins/) on the simulated machine, for what Wine
 #    cannot show: the exact arguments of every call (a probe with each one wrong), that the
 #    program leaves no handle, preparsed data or device list open (the update and each road of
 #    layer 1 again: ERROR 8, 16 and 21, no device, the same version, a restart nothing repairs),
 #    the decoys of the simulated machine (another vendor's device with the touchpad's product ID
 #    and report 7, the touchpad's collections without report 7), and a stale HID-over-I2C device
 #    that the removal repairs.
-# Usage: scripts/wine-e2e.sh [fwupdate.exe [fwimage [BUILD]]]
+# Usage: testing/wine/e2e.sh [fwupdate.exe [fwimage [BUILD]]]
 #   BUILD: the windows preset's build folder that holds the test's drivers and tools
 #   (build/windows by default; scripts/release.sh passes its own)
 # Leaves build/wine-e2e/: screenshots, each run's Wine trace and the two prefixes (prefix:
 # C:\e2e\RUN holds each run's record.txt and flash.bin, C:\runs\RUN its directory and log).
 set -uo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 exe=$(realpath "${1:-$root/build/windows/platform/win32/fwupdate.exe}")
 fwimage=${2:-$root/build/linux/tools/fwimage}
 # The test tools come from a build of the windows preset, wherever the executable under test lies.
-built=$(realpath "${3:-$root/build/windows}")/scripts
-standins=$built/wine-e2e
-touchpad=$built/wine-touchpad
-checks=$root/scripts/wine-e2e
+built=$(realpath "${3:-$root/build/windows}")/testing/wine
+standins=$built/standins
+probes=$built/probes
+touchpad=$built/touchpad_driver
+checks=$root/testing/wine/checks
 out=$root/build/wine-e2e
 
 export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=-all
@@ -62,10 +63,10 @@ question_2+='\n\nThe firmware update may take up to a minute. Please be patient 
 question_2+='interrupt the process.\n\nDo you want to continue with the firmware update?'
 first_notice="Please do not interrupt the update process."
 
-source "$(dirname "$0")/lib/checks.sh"
+source "$root/scripts/lib/checks.sh"
 
 # Ending the prefix's wineserver at the end also ends the keeper.
-source "$(dirname "$0")/lib/wine.sh"
+source "$root/testing/wine/wine.sh"
 
 # ---- Runs of the program --------------------------------------------------------------------
 # Set per layer: the DLL overrides of the program's process, the environment of its runs, and
@@ -126,7 +127,7 @@ nothing_written() {  # NAME: the touchpad's flash was never programmed
 log_is() {  # NAME ARGUMENT-TEXT LINE...: the run's log file, byte for byte
   local name=$1 arguments=$2
   shift 2
-  python3 "$root/scripts/wine-smoke/check_log.py" "$drive_c/runs/$name/fw.log" \
+  python3 "$checks/check_log.py" "$drive_c/runs/$name/fw.log" \
     "\"$program\" $arguments" "${starts[$name]}" "${ends[$name]}" "$@"
 }
 
@@ -136,7 +137,7 @@ no_key() {  # KEY below HKLM does not exist
 
 # ---- Message boxes ------------------------------------------------------------------------------
 
-box() {  # the program's box as another process sees it (scripts/wine-smoke/box_probe.c)
+box() {  # the program's box as another process sees it (testing/wine/probes/box_probe.c)
   timeout 30 wine 'C:\tools\box_probe.exe' "$caption" 2>/dev/null | tr -d '\r'
 }
 
@@ -192,9 +193,9 @@ $seen" [ "$seen" == "$(printf 'caption: %s\nicon: shown\ntext: %s\nbutton: OK' "
 rm -rf "$out"
 mkdir -p "$out"
 for needed in "$standins"/{e2e_world,hid,setupapi,cfgmgr32,newdev}.dll \
-  "$standins"/{standin_probe,wine_keeper}.exe \
+  "$probes"/{standin_probe,wine_keeper,report_probe}.exe \
   "$touchpad"/{fwu_e2e_bus.sys,fwu_e2e_hid.sys,fwu_e2e_touchpad.inf,cfgmgr32.dll,newdev.dll} \
-  "$touchpad"/{touchpad_tool,report_probe}.exe; do
+  "$touchpad"/touchpad_tool.exe; do
   if [[ ! -s $needed ]]; then
     echo "FAILED: $needed is not built (windows preset)"
     exit 1
@@ -203,7 +204,7 @@ done
 [[ -x $fwimage ]] || { echo "FAILED: $fwimage is not built (linux preset)"; exit 1; }
 
 echo "--- helpers and the shipped image"
-x86_64-w64-mingw32-gcc -municode -O2 -Wall -Wextra -Werror "$root/scripts/wine-smoke/box_probe.c" \
+x86_64-w64-mingw32-gcc -municode -O2 -Wall -Wextra -Werror "$root/testing/wine/probes/box_probe.c" \
   -o "$out/box_probe.exe" || exit 1
 "$fwimage" -o "$out/image.bin" "$root/resources/firmware.hex" >"$out/image.txt" || exit 1
 image_base=$(sed -n 's/^binary: .* from \(0x[0-9A-F]*\)$/\1/p' "$out/image.txt")
@@ -223,7 +224,7 @@ use_prefix() {
   drive_c=$WINEPREFIX/drive_c
   mkdir -p "$drive_c/fwupdate" "$drive_c/tools" "$drive_c/e2e" "$drive_c/runs"
   cp "$exe" "$drive_c/fwupdate/fwupdate.exe"
-  cp "$out/box_probe.exe" "$standins/wine_keeper.exe" "$drive_c/tools/"
+  cp "$out/box_probe.exe" "$probes/wine_keeper.exe" "$drive_c/tools/"
   # A native DLL in the system directory wins over Wine's own by default: the registry makes
   # Wine's own the default again for this prefix, and the program's runs override that in their
   # environment, which takes precedence.
@@ -250,7 +251,7 @@ program_dlls="mscoree,mshtml=;cfgmgr32,newdev=n"
 load_rules=(--builtin hid.dll,setupapi.dll --stand-ins cfgmgr32.dll,newdev.dll)
 mkdir -p "$drive_c/tools/touchpad"
 cp "$touchpad"/{fwu_e2e_bus.sys,fwu_e2e_hid.sys,fwu_e2e_touchpad.inf} \
-  "$touchpad"/{touchpad_tool,report_probe}.exe "$drive_c/tools/touchpad/"
+  "$touchpad"/touchpad_tool.exe "$probes"/report_probe.exe "$drive_c/tools/touchpad/"
 
 tool() {  # ARGUMENT...: touchpad_tool.exe; prints its output, keeps it in touchpad.txt
   timeout 180 wine 'C:\tools\touchpad\touchpad_tool.exe' "$@" 2>/dev/null | tr -d '\r' |
@@ -495,7 +496,7 @@ timeout 60 wineserver -k
 
 echo "--- the stand-ins' prefix"
 use_prefix "$out/standins-prefix" "$standins"/{e2e_world,hid,setupapi,cfgmgr32,newdev}.dll
-cp "$standins/standin_probe.exe" "$drive_c/tools/"
+cp "$probes/standin_probe.exe" "$drive_c/tools/"
 program_dlls="mscoree,mshtml=;hid,setupapi,cfgmgr32,newdev=n"
 load_rules=(--native setupapi.dll,e2e_world.dll
   --stand-ins hid.dll,setupapi.dll,cfgmgr32.dll,newdev.dll,e2e_world.dll)

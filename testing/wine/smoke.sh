@@ -8,13 +8,13 @@
 #     must take it from the system directory;
 #   - backend_probe.exe (built beside the program): the registry calls of the inventory record and
 #     the device walks, on what Wine has.
-# Usage: scripts/wine-smoke.sh [fwupdate.exe]
+# Usage: testing/wine/smoke.sh [fwupdate.exe [BUILD]]
 # Leaves build/wine-smoke/: error-box.png, the two logs, and the Wine prefix of the run.
 set -uo pipefail
-root="$(cd "$(dirname "$0")/.." && pwd)"
+root="$(cd "$(dirname "$0")/../.." && pwd)"
 exe=$(realpath "${1:-$root/build/windows/platform/win32/fwupdate.exe}")
-probe=$(dirname "$exe")/backend_probe.exe
-here=$root/scripts/wine-smoke
+probe=$(realpath "${2:-$root/build/windows}")/testing/wine/probes/backend_probe.exe
+here=$root/testing/wine/probes
 out=$root/build/wine-smoke
 
 export WINEPREFIX=$out/prefix WINEARCH=win64 WINEDEBUG=-all
@@ -34,9 +34,9 @@ program='C:\fwupdate\fwupdate.exe'
 command_line="\"$program\""
 drive_c=$WINEPREFIX/drive_c
 
-source "$(dirname "$0")/lib/checks.sh"
+source "$root/scripts/lib/checks.sh"
 
-source "$(dirname "$0")/lib/wine.sh"
+source "$root/testing/wine/wine.sh"
 
 # The names of the visible top-level windows on the display, one a line.
 visible_windows() {
@@ -93,7 +93,7 @@ check "silent run exits with 1003's status $no_device (got $status)" [ "$status"
 check "silent run loads no planted DLL ($(cat "$drive_c/planted.txt" 2>/dev/null))" \
   [ ! -e "$drive_c/planted.txt" ]
 cp "$drive_c/fwlogs/run.log" "$out/" 2>/dev/null
-check "silent run log" python3 "$here/check_log.py" "$drive_c/fwlogs/run.log" \
+check "silent run log" python3 "$root/testing/wine/checks/check_log.py" "$drive_c/fwlogs/run.log" \
   "$command_line /S /vLOGFILE=C:\\fwlogs\\run.log" "$started" "$ended" "$log_text"
 
 echo "--- interactive run"
@@ -123,7 +123,7 @@ check "interactive run exits with 1003's status $no_device (got $status)" \
 check "interactive run loads no planted DLL ($(cat "$drive_c/planted.txt" 2>/dev/null))" \
   [ ! -e "$drive_c/planted.txt" ]
 cp "$drive_c/fwlogs/box.log" "$out/" 2>/dev/null
-check "interactive run log" python3 "$here/check_log.py" "$drive_c/fwlogs/box.log" \
+check "interactive run log" python3 "$root/testing/wine/checks/check_log.py" "$drive_c/fwlogs/box.log" \
   "$command_line /vLOGFILE=C:\\fwlogs\\box.log" "$started" "$ended" "$log_text"
 
 echo "--- backend probe"

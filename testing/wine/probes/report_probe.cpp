@@ -20,8 +20,8 @@ extern "C" {
 #include <vector>
 
 #include "platform/sim/touchpad.h"
-#include "scripts/wine-touchpad/bus_client.h"
-#include "scripts/wine-touchpad/touchpad_interfaces.h"
+#include "testing/wine/touchpad_driver/bus_client.h"
+#include "testing/wine/touchpad_driver/touchpad_interfaces.h"
 
 namespace {
 

@@ -4,9 +4,9 @@
 
 #include "platform/devnode.h"
 #include "platform/sim/device_tree.h"
-#include "scripts/wine-e2e/devnode_answers.h"
-#include "scripts/wine-e2e/standins.h"
-#include "scripts/wine-e2e/world.h"
+#include "testing/wine/standins/devnode_answers.h"
+#include "testing/wine/standins/standins.h"
+#include "testing/wine/standins/world.h"
 
 namespace {
 

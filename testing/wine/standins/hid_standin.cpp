@@ -4,8 +4,8 @@
 #include <utility>
 #include <vector>
 
-#include "scripts/wine-e2e/standins.h"
-#include "scripts/wine-e2e/world.h"
+#include "testing/wine/standins/standins.h"
+#include "testing/wine/standins/world.h"
 
 namespace {
 

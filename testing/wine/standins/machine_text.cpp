@@ -1,4 +1,4 @@
-#include "scripts/wine-e2e/machine_text.h"
+#include "testing/wine/standins/machine_text.h"
 
 #include <vector>
 

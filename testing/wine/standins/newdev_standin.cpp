@@ -1,7 +1,7 @@
 // newdev.dll: the uninstall of a device in a list the setupapi.dll stand-in gave out.
-#include "scripts/wine-e2e/device_lists.h"
-#include "scripts/wine-e2e/standins.h"
-#include "scripts/wine-e2e/world.h"
+#include "testing/wine/standins/device_lists.h"
+#include "testing/wine/standins/standins.h"
+#include "testing/wine/standins/world.h"
 
 BOOL WINAPI standin_DiUninstallDevice(HWND parent, HDEVINFO handle, PSP_DEVINFO_DATA device,
                                       DWORD flags, PBOOL need_reboot) {

@@ -1,11 +1,11 @@
-#include "scripts/wine-e2e/record.h"
+#include "testing/wine/standins/record.h"
 
 #include <cstdio>
 #include <map>
 
 #include "platform/sim/device_tree.h"
 #include "platform/sim/touchpad.h"
-#include "scripts/wine-e2e/narrow.h"
+#include "testing/wine/standins/narrow.h"
 
 namespace e2e {
 

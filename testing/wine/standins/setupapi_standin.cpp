@@ -5,9 +5,9 @@
 #include <utility>
 
 #include "platform/sim/hid_world.h"
-#include "scripts/wine-e2e/device_lists.h"
-#include "scripts/wine-e2e/standins.h"
-#include "scripts/wine-e2e/world.h"
+#include "testing/wine/standins/device_lists.h"
+#include "testing/wine/standins/standins.h"
+#include "testing/wine/standins/world.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "scripts/wine-e2e/world.h"
+#include "testing/wine/standins/world.h"
 
 #include <winternl.h>
 
@@ -12,9 +12,9 @@
 #include "platform/sim/hid_world.h"
 #include "platform/sim/machine.h"
 #include "platform/sim/touchpad.h"
-#include "scripts/wine-e2e/machine_text.h"
-#include "scripts/wine-e2e/narrow.h"
-#include "scripts/wine-e2e/record.h"
+#include "testing/wine/standins/machine_text.h"
+#include "testing/wine/standins/narrow.h"
+#include "testing/wine/standins/record.h"
 
 extern "C" BOOL WINAPI DllMain(HINSTANCE module, DWORD reason, LPVOID reserved);
 

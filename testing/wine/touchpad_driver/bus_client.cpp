@@ -1,4 +1,4 @@
-#include "scripts/wine-touchpad/bus_client.h"
+#include "testing/wine/touchpad_driver/bus_client.h"
 
 #include <windows.h>
 

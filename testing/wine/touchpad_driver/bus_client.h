@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "scripts/wine-touchpad/control.h"
+#include "testing/wine/touchpad_driver/control.h"
 
 namespace touchpad_control {
 

@@ -22,10 +22,10 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/sim_internal.h"
 #include "platform/sim/touchpad.h"
-#include "scripts/wine-e2e/machine_text.h"
-#include "scripts/wine-e2e/record.h"
-#include "scripts/wine-touchpad/control.h"
-#include "scripts/wine-touchpad/kernel.h"
+#include "testing/wine/standins/machine_text.h"
+#include "testing/wine/standins/record.h"
+#include "testing/wine/touchpad_driver/control.h"
+#include "testing/wine/touchpad_driver/kernel.h"
 
 namespace {
 

@@ -22,8 +22,8 @@
 #include <cwchar>
 #include <string>
 
-#include "scripts/wine-e2e/devnode_answers.h"
-#include "scripts/wine-touchpad/bus_client.h"
+#include "testing/wine/standins/devnode_answers.h"
+#include "testing/wine/touchpad_driver/bus_client.h"
 
 // Not declared by MinGW's cfgmgr32.h; the signature is that of the Windows SDK.
 extern "C" CONFIGRET WINAPI CM_Get_Device_Interface_PropertyW(LPCWSTR interface_path,

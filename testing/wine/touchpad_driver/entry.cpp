@@ -2,7 +2,7 @@
 // as DllMain, and then ntoskrnl calls the same entry point as DriverEntry; only the first call
 // passes the image's own base address. The DllMain call runs the C++ runtime's start-up (static
 // objects, the runtime's own state), which the emulated touchpad's sources need.
-#include "scripts/wine-touchpad/kernel.h"
+#include "testing/wine/touchpad_driver/kernel.h"
 
 extern "C" {
 extern char __ImageBase;

@@ -2,7 +2,7 @@
 // between the HID class driver and the touchpad's transport device. It registers with Wine's own
 // HID class driver and hands every request down to the device below it, the transport device
 // that the bus driver (bus_driver.cpp) made; that device answers the HID requests itself.
-#include "scripts/wine-touchpad/kernel.h"
+#include "testing/wine/touchpad_driver/kernel.h"
 
 namespace {
 

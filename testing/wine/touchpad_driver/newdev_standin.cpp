@@ -10,7 +10,7 @@
 #include <newdev.h>
 #include <setupapi.h>
 
-#include "scripts/wine-touchpad/bus_client.h"
+#include "testing/wine/touchpad_driver/bus_client.h"
 
 BOOL WINAPI DiUninstallDevice(HWND /*parent*/, HDEVINFO list, PSP_DEVINFO_DATA device, DWORD flags,
                               PBOOL need_reboot) {

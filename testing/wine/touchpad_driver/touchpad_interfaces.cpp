@@ -1,4 +1,4 @@
-#include "scripts/wine-touchpad/touchpad_interfaces.h"
+#include "testing/wine/touchpad_driver/touchpad_interfaces.h"
 
 #include <windows.h>
 

@@ -23,9 +23,9 @@
 #include <string>
 #include <vector>
 
-#include "scripts/wine-e2e/narrow.h"
-#include "scripts/wine-touchpad/bus_client.h"
-#include "scripts/wine-touchpad/touchpad_interfaces.h"
+#include "testing/wine/standins/narrow.h"
+#include "testing/wine/touchpad_driver/bus_client.h"
+#include "testing/wine/touchpad_driver/touchpad_interfaces.h"
 
 namespace {
 
