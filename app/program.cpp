@@ -39,7 +39,8 @@ platform::RunMutex one_run_at_a_time() {
   if (!mutex.is_open()) return {};
   if (opened == platform::MutexOpen::kExisting) {
     platform::Security security;
-    if (!mutex.security(&security) || !security.has_owner || !is_trusted_account(security.owner)) {
+    if (!mutex.security(&security) || !security.has_owner ||
+        !TrustedAccounts::of_this_process().contains(security.owner)) {
       return {};
     }
   }

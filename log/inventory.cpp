@@ -86,19 +86,22 @@ void write_from(std::string_view file) {
 // Why mup.xml was not used, for the one line that says so.
 const char* refusal(FileVerdict verdict) {
   switch (verdict) {
-    case FileVerdict::kReparsePoint:
+    case FileVerdict::kLink:
       return "mup.xml is a link.";
+    case FileVerdict::kReparsePoint:
+      return "mup.xml is a reparse point that is not a link.";
     case FileVerdict::kLinked:
       return "mup.xml has more than one name.";
     case FileVerdict::kNetworkVolume:
       return "mup.xml is on a network volume.";
     case FileVerdict::kUntrustedOwner:
-      return "mup.xml is not owned by SYSTEM, Administrators or TrustedInstaller.";
+      return "mup.xml is not owned by SYSTEM, Administrators, TrustedInstaller or the account the "
+             "program runs as.";
     case FileVerdict::kNoDacl:
       return "mup.xml has no access control list.";
     case FileVerdict::kChangeable:
-      return "mup.xml may be changed by accounts other than SYSTEM, Administrators and "
-             "TrustedInstaller.";
+      return "mup.xml may be changed by an account other than SYSTEM, Administrators, "
+             "TrustedInstaller and the account the program runs as.";
     case FileVerdict::kUnknownEntry:
       return "mup.xml has an access control entry of an unknown type.";
     case FileVerdict::kTooLarge:

@@ -72,6 +72,30 @@ TEST_F(InventoryTest, UncreatableFirstKeyStillLetsTheDisplayPairThrough) {
   EXPECT_EQ(read_file("fw.log"), "");
 }
 
+TEST_F(InventoryTest, DisplayPairIsSearchedFromTheValueOrFromTheKeyNameWhenTheKeyFails) {
+  // A pair between the key name and the value tells the two starts apart: after the value text
+  // when the first key was created, after the key name when it could not be.
+  const char kTwoPairs[] =
+      "<registrykey componentID=x><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\A</name>"
+      "<displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\Early</displayName>"
+      "<displayValue>early</displayValue><value>1</value>"
+      "<displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\Late</displayName>"
+      "<displayValue>late</displayValue>";
+  write_mup(kTwoPairs);
+  write_inventory_record();
+  EXPECT_EQ(value_of("SOFTWARE\\A"), "1");
+  EXPECT_EQ(value_of("SOFTWARE\\Late"), "late");
+  EXPECT_EQ(sim::find_key("SOFTWARE\\Early"), nullptr);
+
+  sim::reset();
+  sim::registry().fail_create.insert("software\\a");
+  write_inventory_record();
+  EXPECT_EQ(sim::find_key("SOFTWARE\\A"), nullptr);
+  EXPECT_EQ(value_of("SOFTWARE\\Early"), "early");
+  EXPECT_EQ(sim::find_key("SOFTWARE\\Late"), nullptr);
+  EXPECT_EQ(sim::registry().open_keys, 0);
+}
+
 TEST_F(InventoryTest, MissingValueTagsStopBeforeTheDisplayPair) {
   write_mup(
       "<registrykey componentID=x><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\A</name><value>1"

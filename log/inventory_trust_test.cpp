@@ -68,8 +68,8 @@ TEST_F(InventoryTrustTest, FileOfAStandardUserIsRefused) {
   write_mup(kMup);
   mup_model().security = sim::locked_security(sim::sid_standard_user());
   expect_refused(
-      "Registry key inventory skipped: mup.xml is not owned by SYSTEM, Administrators or "
-      "TrustedInstaller.");
+      "Registry key inventory skipped: mup.xml is not owned by SYSTEM, Administrators, "
+      "TrustedInstaller or the account the program runs as.");
 }
 
 TEST_F(InventoryTrustTest, FileThatAnotherAccountMayChangeIsRefused) {
@@ -81,8 +81,8 @@ TEST_F(InventoryTrustTest, FileThatAnotherAccountMayChangeIsRefused) {
     mup_model().security =
         sim::locked_security(sim::sid_administrators(), {sim::allow(sim::sid_users(), right)});
     expect_refused(
-        "Registry key inventory skipped: mup.xml may be changed by accounts other than SYSTEM, "
-        "Administrators and TrustedInstaller.");
+        "Registry key inventory skipped: mup.xml may be changed by an account other than SYSTEM, "
+        "Administrators, TrustedInstaller and the account the program runs as.");
   }
 }
 
@@ -117,6 +117,12 @@ TEST_F(InventoryTrustTest, LinkToATrustedFileIsRefused) {
   expect_refused(
       "Registry key inventory skipped: mup.xml is a link.\r\n"
       "Registry key inventory skipped: mup.xml is a link.");
+}
+
+TEST_F(InventoryTrustTest, ReparsePointOfAnotherKindIsNotCalledALink) {
+  write_mup(kMup);
+  mup_model().reparse_tag = 0x9000601A;  // a cloud file placeholder
+  expect_refused("Registry key inventory skipped: mup.xml is a reparse point that is not a link.");
 }
 
 TEST_F(InventoryTrustTest, HardLinkedFileIsRefused) {

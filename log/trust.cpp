@@ -8,16 +8,17 @@ using platform::Sid;
 
 constexpr uint64_t kNtAuthority = 5;
 
-// Rights that read or run a file, or none at all on a file (deleting a child is a directory's
-// right): an account that holds only these cannot change what the program reads.
-constexpr uint32_t kLeavesFileAlone =
-    platform::kFileReadData | platform::kFileReadEa | platform::kFileExecute |
-    platform::kFileDeleteChild | platform::kFileReadAttributes | platform::kReadControl |
-    platform::kSynchronize | platform::kGenericRead | platform::kGenericExecute;
+// Rights that read or run an object, or that only serve to wait on it: an account that holds
+// only these cannot change what the program reads or where a path leads.
+constexpr uint32_t kLeavesObjectAlone = platform::kFileReadData | platform::kFileReadEa |
+                                        platform::kFileExecute | platform::kFileReadAttributes |
+                                        platform::kReadControl | platform::kSynchronize |
+                                        platform::kGenericRead | platform::kGenericExecute;
 
-}  // namespace
+// Deleting a child is a directory's right; on a file it means nothing.
+constexpr uint32_t kLeavesFileAlone = kLeavesObjectAlone | platform::kFileDeleteChild;
 
-bool is_trusted_account(const Sid& sid) {
+bool is_fixed_trusted_account(const Sid& sid) {
   static const Sid kTrusted[] = {
       {kNtAuthority, {18}},       // SYSTEM
       {kNtAuthority, {32, 544}},  // BUILTIN\Administrators
@@ -29,12 +30,26 @@ bool is_trusted_account(const Sid& sid) {
   return false;
 }
 
-bool grants_change(uint32_t mask) {
-  return (mask & ~kLeavesFileAlone) != 0;
+}  // namespace
+
+TrustedAccounts TrustedAccounts::of_this_process() {
+  TrustedAccounts accounts;
+  accounts.has_running_account_ = platform::process_user(&accounts.running_account_);
+  return accounts;
 }
 
-FileVerdict judge_security(const platform::Security& security) {
-  if (!security.has_owner || !is_trusted_account(security.owner)) {
+bool TrustedAccounts::contains(const Sid& sid) const {
+  return is_fixed_trusted_account(sid) || (has_running_account_ && sid == running_account_);
+}
+
+bool grants_change(uint32_t mask, ObjectKind kind) {
+  uint32_t harmless = kind == ObjectKind::kFile ? kLeavesFileAlone : kLeavesObjectAlone;
+  return (mask & ~harmless) != 0;
+}
+
+FileVerdict judge_security(const platform::Security& security, ObjectKind kind,
+                           const TrustedAccounts& accounts) {
+  if (!security.has_owner || !accounts.contains(security.owner)) {
     return FileVerdict::kUntrustedOwner;
   }
   if (!security.has_dacl) return FileVerdict::kNoDacl;
@@ -46,7 +61,9 @@ FileVerdict judge_security(const platform::Security& security) {
     // rights on terms this program cannot weigh.
     if (ace.type == platform::AceType::kOther) return FileVerdict::kUnknownEntry;
     if ((ace.flags & platform::kAceInheritOnly) != 0) continue;
-    if (grants_change(ace.mask) && !is_trusted_account(ace.sid)) return FileVerdict::kChangeable;
+    if (grants_change(ace.mask, kind) && !accounts.contains(ace.sid)) {
+      return FileVerdict::kChangeable;
+    }
   }
   return FileVerdict::kTrusted;
 }
@@ -56,14 +73,17 @@ FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64
   bool remote = true;
   platform::Security security;
   if (!file.facts(&facts)) return FileVerdict::kUnknown;
-  if (facts.reparse_point) return FileVerdict::kReparsePoint;
+  if (facts.reparse_point) {
+    return platform::is_link(facts.reparse_tag) ? FileVerdict::kLink : FileVerdict::kReparsePoint;
+  }
   if (facts.links != 1) return FileVerdict::kLinked;
   // A server reports whatever owner and access list it likes, and "Administrators" there means
   // the server's own; a standard user may run the program from a share of a computer of theirs.
   if (!file.on_network_volume(&remote)) return FileVerdict::kUnknown;
   if (remote) return FileVerdict::kNetworkVolume;
   if (!file.security(&security)) return FileVerdict::kUnknown;
-  FileVerdict verdict = judge_security(security);
+  FileVerdict verdict =
+      judge_security(security, ObjectKind::kFile, TrustedAccounts::of_this_process());
   if (verdict != FileVerdict::kTrusted) return verdict;
   if (facts.size > max_size) return FileVerdict::kTooLarge;
   *size = facts.size;
@@ -75,7 +95,9 @@ bool is_trusted_directory(const platform::HeldFile& directory) {
   if (!directory.facts(&facts)) return false;
   if (!facts.reparse_point) return true;
   platform::Security security;
-  return directory.security(&security) && security.has_owner && is_trusted_account(security.owner);
+  return directory.security(&security) &&
+         judge_security(security, ObjectKind::kDirectory, TrustedAccounts::of_this_process()) ==
+             FileVerdict::kTrusted;
 }
 
 }  // namespace fwu

@@ -1,26 +1,45 @@
 // Whom the program trusts. It runs elevated, often as SYSTEM, so a file or object that a standard
-// user could have written, replaced or redirected must not steer it. Trusted are the accounts no
-// standard user can act as: SYSTEM, the Administrators group and TrustedInstaller.
+// user could have written, replaced or redirected must not steer it. What matters is who can
+// change a thing, not who owns it: a folder an administrator made under C:\ may still be open to
+// every user. Trusted are the accounts no standard user can act as (SYSTEM, the Administrators
+// group and TrustedInstaller) and the account the program itself runs as: a file that only that
+// account and administrators can change cannot have been planted by another account.
 #pragma once
 
 #include <cstdint>
 
 #include "platform/file_system.h"
+#include "platform/process.h"
 #include "platform/security.h"
 
 namespace fwu {
 
-// S-1-5-18, S-1-5-32-544, S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464.
-bool is_trusted_account(const platform::Sid& sid);
+// S-1-5-18, S-1-5-32-544, S-1-5-80-956008885-3418522649-1831038044-1853292631-2271478464, and
+// the user of the process's token.
+class TrustedAccounts {
+ public:
+  // Reads the token's user; when the system cannot tell, the three fixed accounts alone.
+  static TrustedAccounts of_this_process();
 
-// Rights of an access list entry that change a file or who may use it: its data, its extended
+  bool contains(const platform::Sid& sid) const;
+
+ private:
+  bool has_running_account_ = false;
+  platform::Sid running_account_;
+};
+
+enum class ObjectKind { kFile, kDirectory };
+
+// Rights of an access list entry that change the object or who may use it: its data, its extended
 // attributes and attributes, deleting it, its access list and its owner, and the generic rights
-// that include them. Every right that is not known to leave the file alone counts as one.
-bool grants_change(uint32_t mask);
+// that include them; on a directory also adding a file or a subdirectory and deleting a child.
+// Every right that is not known to leave the object alone counts as one.
+bool grants_change(uint32_t mask, ObjectKind kind);
 
 enum class FileVerdict {
   kTrusted,
-  kReparsePoint,    // a link, junction or other reparse point
+  kLink,            // a symbolic link, junction or mount point
+  kReparsePoint,    // a reparse point of another kind
   kLinked,          // it has more than one name
   kNetworkVolume,   // its owner and access list come from a server
   kUntrustedOwner,  // no owner, or one that is not trusted
@@ -33,7 +52,8 @@ enum class FileVerdict {
 
 // Judges an owner and access list: kTrusted, kUntrustedOwner, kNoDacl, kChangeable or
 // kUnknownEntry. Deny entries never grant; entries that only serve to be inherited do not apply.
-FileVerdict judge_security(const platform::Security& security);
+FileVerdict judge_security(const platform::Security& security, ObjectKind kind,
+                           const TrustedAccounts& accounts);
 
 // Judges a file held open, from that handle alone: it must be no reparse point, have one name,
 // live on a local volume, satisfy judge_security and hold at most `max_size` bytes. On kTrusted,
@@ -41,7 +61,7 @@ FileVerdict judge_security(const platform::Security& security);
 FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64_t* size);
 
 // Whether a directory held open may lead the program on: any directory that is no reparse
-// point, and a reparse point (junction, link, mount point) whose owner is trusted.
+// point, and a reparse point (junction, link, mount point) that no untrusted account can change.
 bool is_trusted_directory(const platform::HeldFile& directory);
 
 }  // namespace fwu

@@ -38,9 +38,21 @@ enum class OpenResult {
 // What the core judges an open file or directory by, besides its security.
 struct FileFacts {
   bool reparse_point = false;  // a symbolic link, junction, mount point or other reparse point
+  uint32_t reparse_tag = 0;    // its kind, when it is one
   uint32_t links = 0;          // how many names (hard links) the file has
   uint64_t size = 0;
 };
+
+// Reparse tags of the kinds that stand for another name (mount points and junctions, symbolic
+// links, and any later kind so marked) carry this bit; the others (a cloud file placeholder, a
+// deduplicated file) keep the object where it is.
+constexpr uint32_t kReparseTagNameSurrogate = 0x20000000;
+constexpr uint32_t kReparseTagMountPoint = 0xA0000003;
+constexpr uint32_t kReparseTagSymlink = 0xA000000C;
+
+constexpr bool is_link(uint32_t reparse_tag) {
+  return (reparse_tag & kReparseTagNameSurrogate) != 0;
+}
 
 // A file or directory held open: the object that its name names, never where a reparse point on
 // it leads. Move-only owner.

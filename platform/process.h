@@ -14,6 +14,9 @@ const char* command_line();
 // cannot be answered.
 bool is_wow64_process();
 
+// The account this process runs as: the user of its token. False when the system cannot tell.
+bool process_user(Sid* user);
+
 enum class MutexOpen {
   kCreated,   // this process made it
   kExisting,  // another process had made it: it may not be the program

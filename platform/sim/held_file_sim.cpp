@@ -35,14 +35,25 @@ FileSecurity& file_security() {
 
 void reset_file_security() {
   g_file_security = FileSecurity{};
-  g_file_security.default_file.security =
-      locked_security(sid_administrators(), {allow(sid_users(), kReadAndRun)});
+  // As Explorer leaves a file that an administrator unpacked into their own Downloads folder:
+  // owned by that account, which holds full control beside SYSTEM and Administrators, all of it
+  // inherited from the profile.
+  platform::Security& security = g_file_security.default_file.security;
+  security =
+      locked_security(sid_administrator_user(), {allow(sid_administrator_user(), kAllRights)});
+  for (platform::Ace& ace : security.dacl) ace.flags = kAceInherited;
 }
 
 bool file_facts(int fd, platform::FileFacts* facts) {
   struct stat info {};
   if (::fstat(fd, &info) != 0 || model_of(info).unreadable) return false;
-  facts->reparse_point = S_ISLNK(info.st_mode);
+  const FileModel& model = model_of(info);
+  // A host link stands for a link-type reparse point; the model may give a plain file or
+  // directory a reparse point of another kind.
+  facts->reparse_tag = S_ISLNK(info.st_mode) && !platform::is_link(model.reparse_tag)
+                           ? platform::kReparseTagSymlink
+                           : model.reparse_tag;
+  facts->reparse_point = facts->reparse_tag != 0;
   facts->links = static_cast<uint32_t>(info.st_nlink);
   facts->size = static_cast<uint64_t>(info.st_size);
   return true;
@@ -73,6 +84,15 @@ platform::Sid sid_authenticated_users() {
 }
 platform::Sid sid_standard_user() {
   return {5, {21, 1004336348, 1177238915, 682003330, 1001}};
+}
+platform::Sid sid_administrator_user() {
+  return {5, {21, 1004336348, 1177238915, 682003330, 1000}};
+}
+platform::Sid sid_everyone() {
+  return {1, {0}};
+}
+platform::Sid sid_creator_owner() {
+  return {3, {0}};
 }
 
 platform::Ace allow(const platform::Sid& sid, uint32_t mask) {

@@ -28,4 +28,10 @@ bool is_wow64_process() {
   return sim::process().wow64;
 }
 
+bool process_user(Sid* user) {
+  if (sim::process().user_unknown) return false;
+  *user = sim::process().user;
+  return true;
+}
+
 }  // namespace platform

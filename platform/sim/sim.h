@@ -80,9 +80,24 @@ std::vector<ShownBox> program_boxes();
 
 // ---- Process ----------------------------------------------------------------------------------
 
+// Accounts, for building owners and access lists.
+platform::Sid sid_system();               // S-1-5-18
+platform::Sid sid_administrators();       // S-1-5-32-544
+platform::Sid sid_trusted_installer();    // S-1-5-80-956008885-...
+platform::Sid sid_users();                // S-1-5-32-545
+platform::Sid sid_authenticated_users();  // S-1-5-11
+platform::Sid sid_everyone();             // S-1-1-0
+platform::Sid sid_creator_owner();        // S-1-3-0
+// An administrator's own account, S-1-5-21-1004336348-1177238915-682003330-1000: who runs the
+// program when a person double-clicks it and confirms the elevation.
+platform::Sid sid_administrator_user();
+platform::Sid sid_standard_user();  // the same domain's ...-1001
+
 struct Process {
   std::string command_line = "fwupdate.exe";
   bool wow64 = false;
+  platform::Sid user = sid_administrator_user();  // the user of the process's token
+  bool user_unknown = false;                      // the token cannot be read
 };
 Process& process();
 
@@ -109,11 +124,14 @@ struct FileModel {
   bool network_volume = false;  // on a volume that another computer serves
   bool unreadable = false;      // the system cannot tell its facts or security
   bool not_allowed = false;     // it exists but may not be opened
+  // A reparse point of this kind on a plain file or directory (a cloud file placeholder, a
+  // deduplicated file); 0 for none. A host link is a link-type reparse point of its own.
+  uint32_t reparse_tag = 0;
 };
 
 struct FileSecurity {
-  // As an administrator leaves a file: owned by Administrators; SYSTEM and Administrators may do
-  // everything, Users may read and run it.
+  // As Explorer leaves a file an administrator unpacked into their Downloads folder: owned by
+  // `sid_administrator_user()`, which may do everything, as may SYSTEM and Administrators.
   FileModel default_file;
   std::map<std::pair<uint64_t, uint64_t>, FileModel> by_file;  // by host device and inode
   int open_files = 0;                                          // HeldFile objects alive now
@@ -128,13 +146,8 @@ FileModel* file_model(const std::string& path);
 constexpr uint32_t kAllRights = 0x001F01FF;
 constexpr uint32_t kReadAndRun = 0x001200A9;
 
-// Accounts, for building owners and access lists.
-platform::Sid sid_system();               // S-1-5-18
-platform::Sid sid_administrators();       // S-1-5-32-544
-platform::Sid sid_trusted_installer();    // S-1-5-80-956008885-...
-platform::Sid sid_users();                // S-1-5-32-545
-platform::Sid sid_authenticated_users();  // S-1-5-11
-platform::Sid sid_standard_user();        // S-1-5-21-1004336348-1177238915-682003330-1001
+// The flag of an access list entry that came from the parent.
+constexpr uint8_t kAceInherited = 0x10;
 // An allow entry that applies to the object itself.
 platform::Ace allow(const platform::Sid& sid, uint32_t mask);
 // A file that only SYSTEM and Administrators may change, owned by `owner`, with `more` entries

@@ -64,6 +64,14 @@ bool facts_of(HANDLE handle, FileFacts* facts) {
   BY_HANDLE_FILE_INFORMATION info;
   if (!GetFileInformationByHandle(handle, &info)) return false;
   facts->reparse_point = (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+  facts->reparse_tag = 0;
+  if (facts->reparse_point) {
+    FILE_ATTRIBUTE_TAG_INFO tag{};
+    if (!GetFileInformationByHandleEx(handle, FileAttributeTagInfo, &tag, sizeof tag)) {
+      return false;
+    }
+    facts->reparse_tag = tag.ReparseTag;
+  }
   facts->links = info.nNumberOfLinks;
   facts->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
   return true;

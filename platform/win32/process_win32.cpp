@@ -59,6 +59,20 @@ bool is_wow64_process() {
   return is_wow64(GetCurrentProcess(), &result) && result;
 }
 
+bool process_user(Sid* user) {
+  HANDLE token = nullptr;
+  if (!OpenProcessToken(GetCurrentProcess(), TOKEN_QUERY, &token)) return false;
+  win32::ScopedHandle owned_token(token);
+  // TOKEN_USER and the SID it points into; SECURITY_MAX_SID_SIZE bounds the SID.
+  alignas(TOKEN_USER) BYTE buffer[sizeof(TOKEN_USER) + SECURITY_MAX_SID_SIZE];
+  DWORD size = 0;
+  if (!GetTokenInformation(token, TokenUser, buffer, sizeof buffer, &size)) return false;
+  PSID sid = reinterpret_cast<TOKEN_USER*>(buffer)->User.Sid;
+  if (sid == nullptr || !IsValidSid(sid)) return false;
+  *user = win32::to_sid(sid);
+  return true;
+}
+
 RunMutex RunMutex::create_or_open(MutexOpen* result) {
   Descriptor descriptor;
   if (descriptor.get() == nullptr) {

@@ -20,14 +20,6 @@ class LocalMemory {
   PSECURITY_DESCRIPTOR memory_ = nullptr;
 };
 
-Sid to_sid(PSID sid) {
-  const SID* raw = static_cast<const SID*>(sid);
-  Sid result;
-  for (BYTE byte : raw->IdentifierAuthority.Value) result.authority = result.authority << 8 | byte;
-  result.sub_authorities.assign(raw->SubAuthority, raw->SubAuthority + raw->SubAuthorityCount);
-  return result;
-}
-
 bool is_deny(BYTE type) {
   return type == ACCESS_DENIED_ACE_TYPE || type == ACCESS_DENIED_OBJECT_ACE_TYPE ||
          type == ACCESS_DENIED_CALLBACK_ACE_TYPE || type == ACCESS_DENIED_CALLBACK_OBJECT_ACE_TYPE;
@@ -54,6 +46,14 @@ bool to_ace(const ACE_HEADER* header, Ace* ace) {
 }
 
 }  // namespace
+
+Sid to_sid(PSID sid) {
+  const SID* raw = static_cast<const SID*>(sid);
+  Sid result;
+  for (BYTE byte : raw->IdentifierAuthority.Value) result.authority = result.authority << 8 | byte;
+  result.sub_authorities.assign(raw->SubAuthority, raw->SubAuthority + raw->SubAuthorityCount);
+  return result;
+}
 
 bool read_security(HANDLE object, SE_OBJECT_TYPE type, Security* security) {
   PSID owner = nullptr;
