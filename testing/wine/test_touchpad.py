@@ -24,9 +24,9 @@ QUESTION_2 = (r"IMPORTANT!\n\nThe touchpad firmware is about to be updated to an
 NOTICE = "Please do not interrupt the update process."
 TRANSPORT = r"ACPI\TPD0001\1"
 MUP_XML = r"""<registrykey componentID="touchpad">
-  <name>HKEY_LOCAL_MACHINE\SOFTWARE\FwuE2E\Touchpad</name>
+  <name>HKEY_LOCAL_MACHINE\SOFTWARE\FwuE2E\{key}</name>
   <value>17</value>
-  <displayName>HKEY_LOCAL_MACHINE\SOFTWARE\FwuE2E\Display</displayName>
+  <displayName>HKEY_LOCAL_MACHINE\SOFTWARE\FwuE2E\{display}</displayName>
   <displayValue>"Touchpad firmware 17"</displayValue>
 </registrykey>
 """
@@ -84,13 +84,20 @@ def test_wine_refuses_feature_reports_of_another_length_or_id(touchpad, out):
     assert status == 0, "every call ended in a way the probe can tell"
 
 
-def test_silent_update_restarts_the_transport_device(touchpad):
-    # The program reads mup.xml only when no standard user can have written it. Wine 8 reports the
-    # user running Wine as the owner of every file (backend_probe.exe prints it), so this one is
-    # refused for the right reason, with its line and no registry value.
+def mup_xml(touchpad, name, key, display):
+    """A mup.xml in the run's folder naming two keys below HKLM\\SOFTWARE\\FwuE2E."""
+    folder = touchpad.prefix.drive_c / "runs" / name
+    folder.mkdir(parents=True, exist_ok=True)
+    (folder / "mup.xml").write_text(MUP_XML.format(key=key, display=display))
+    return folder / "mup.xml"
+
+
+def test_silent_update_restarts_the_transport_device_and_writes_the_inventory(touchpad):
+    # Wine reports the user running it as the owner of every file and as the program's token user,
+    # with an access list that lets only SYSTEM and that user change the file (backend_probe.exe
+    # prints both): a mup.xml that passes for the right reason, and the real registry calls.
     touchpad.set_up()
-    (touchpad.prefix.drive_c / "runs/silent").mkdir(parents=True, exist_ok=True)
-    (touchpad.prefix.drive_c / "runs/silent/mup.xml").write_text(MUP_XML)
+    mup_xml(touchpad, "silent", "Touchpad", "Display")
     run, seen = silent(touchpad.prefix, "silent", touchpad.DLLS), []
     while run.process.poll() is None:
         seen += visible_windows()
@@ -98,15 +105,27 @@ def test_silent_update_restarts_the_transport_device(touchpad):
     finish_on(touchpad, run, UPDATED)
     record = touchpad.record("silent")
     assert seen == []
-    assert not run.log_problems(SUCCESS_LINE, "Registry key inventory skipped: mup.xml is not owned "
-                                "by SYSTEM, Administrators or TrustedInstaller.")
+    assert not run.log_problems(SUCCESS_LINE)
     updated_to_17(touchpad, record, run)
     assert record.node_is(TRANSPORT, "present 1 disabled 0 problem 0 disables 1 enables 1 "
                           "reenumerations 0 removals 0 uninstalls 0")
     assert record.has("transport-starts 2", "transport-removals 1"), "Wine removed and started it"
     assert record.has("appearances 0x1042 0x1042"), "back under its firmware's product ID"
-    assert not touchpad.prefix.has_key(r"SOFTWARE\FwuE2E\Touchpad")
-    assert not touchpad.prefix.has_key(r"SOFTWARE\FwuE2E\Display")
+    assert touchpad.prefix.default_value(r"SOFTWARE\FwuE2E\Touchpad") == "17"
+    assert touchpad.prefix.default_value(r"SOFTWARE\FwuE2E\Display") == "Touchpad firmware 17"
+
+
+def test_mup_xml_that_everyone_may_change_is_refused_and_writes_nothing(touchpad):
+    # Wine builds a file's access list from its Unix mode: write for others is Everyone's write.
+    touchpad.set_up()
+    mup_xml(touchpad, "refused", "Refused", "RefusedDisplay").chmod(0o666)
+    run = silent(touchpad.prefix, "refused", touchpad.DLLS)
+    finish_on(touchpad, run, UPDATED)
+    assert not run.log_problems(SUCCESS_LINE, "Registry key inventory skipped: mup.xml may be "
+                                "changed by an account other than SYSTEM, Administrators, "
+                                "TrustedInstaller and the account the program runs as.")
+    assert not touchpad.prefix.has_key(r"SOFTWARE\FwuE2E\Refused")
+    assert not touchpad.prefix.has_key(r"SOFTWARE\FwuE2E\RefusedDisplay")
 
 
 def test_interactive_update_asks_question_2_and_shows_the_notice(touchpad, out):
@@ -177,8 +196,7 @@ def test_failure_road(touchpad, name):
     options, status, line, end_state, flash_is_image = ROADS[name]
     touchpad.set_up(*options)
     if name == "write_fails":
-        (touchpad.prefix.drive_c / "runs" / name).mkdir(parents=True, exist_ok=True)
-        (touchpad.prefix.drive_c / "runs" / name / "mup.xml").write_text(MUP_XML)
+        mup_xml(touchpad, name, "Failed", "FailedDisplay")
     run = silent(touchpad.prefix, name, touchpad.DLLS)
     finish_on(touchpad, run, status)
     record = touchpad.record(name)
