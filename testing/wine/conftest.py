@@ -12,8 +12,7 @@ from types import SimpleNamespace
 import pytest
 
 pytest.register_assert_rewrite("wine")
-import wine  # noqa: E402  (after the rewrite is registered)
-from wine import ROOT, Prefix, Record  # noqa: E402
+from wine import ROOT, Prefix, Record, finish  # noqa: E402  (after the rewrite is registered)
 
 checks_passed = 0
 
@@ -43,16 +42,9 @@ def built(pytestconfig):
         exe=Path(pytestconfig.getoption("--exe")).resolve(),
         fwimage=Path(pytestconfig.getoption("--fwimage")).resolve(),
         probes=tests / "probes", standins=tests / "standins", touchpad=tests / "touchpad_driver")
-    needed = [programs.exe, programs.fwimage] + [
-        programs.probes / name for name in ("backend_probe.exe", "box_probe.exe", "load_probe.exe",
-                                            "planted.dll", "report_probe.exe", "standin_probe.exe",
-                                            "wine_keeper.exe")] + [
-        programs.standins / f"{dll}.dll" for dll in ("e2e_world", "hid", "setupapi", "cfgmgr32",
-                                                     "newdev")] + [
-        programs.touchpad / name for name in ("fwu_e2e_bus.sys", "fwu_e2e_hid.sys",
-                                              "fwu_e2e_touchpad.inf", "cfgmgr32.dll",
-                                              "newdev.dll", "touchpad_tool.exe")]
-    missing = [str(path) for path in needed if not path.is_file()]
+    # A program missing from the folders fails the set-up that copies it, with its path.
+    missing = [str(path) for path in (programs.exe, programs.fwimage, programs.probes,
+                                      programs.standins, programs.touchpad) if not path.exists()]
     if missing:
         pytest.fail(f"not built (windows and linux presets): {missing}")
     return programs
@@ -99,7 +91,7 @@ def display(out):
 def fresh_prefix(out, display):
     """A fresh prefix, made once; each layer runs in a copy of its own."""
     prefix = Prefix(out / "fresh-prefix", out, "mscoree,mshtml=")
-    # mscoree, mshtml: a fresh prefix would offer to install Mono and Gecko, in windows of their own.
+    # mscoree, mshtml: a fresh prefix would offer to install Mono and Gecko, in windows of its own.
     subprocess.run(["wineboot", "-i"], env=prefix.env, stdout=subprocess.DEVNULL,
                    stderr=subprocess.DEVNULL)
     subprocess.run(["timeout", "60", "wineserver", "-w"], env=prefix.env)
@@ -161,6 +153,14 @@ class Touchpad:
 
     def __init__(self, prefix, image):
         self.prefix, self.image = prefix, image
+
+    def start(self, name, *args):
+        """A run with a log file in its own folder (silent when args say /S)."""
+        return self.prefix.start(name, *args, f"/vLOGFILE=C:\\runs\\{name}\\fw.log",
+                                 dlls=self.DLLS)
+
+    def finish(self, run, status):
+        finish(run, status, **self.LOADS)
 
     def tool(self, *args):
         status, said = self.prefix.wine(r"C:\tools\touchpad\touchpad_tool.exe", *args, timeout=180)

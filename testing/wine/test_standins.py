@@ -52,7 +52,8 @@ def test_the_programs_calls_pass_the_standins_checks(standins, out):
     ("ok", "FWU_E2E_MACHINE"),
 ])
 def test_a_wrong_argument_ends_the_program(standins, out, misuse, function):
-    status, said = probe(standins, out, misuse, "--version 16 --answer yes" if misuse == "ok" else "")
+    machine = "--version 16 --answer yes" if misuse == "ok" else ""
+    status, said = probe(standins, out, misuse, machine)
     assert status == CHECK_FAILED and f"\nfwu-e2e: {function}" in "\n" + said, said
 
 
@@ -101,7 +102,8 @@ def test_world_leaves_nothing_open(standins, worlds, image, name):
     run = worlds[name]
     finish(run, status, **LOADS)
     assert not run.log_problems(line)
-    complaints = [line for line in run.trace.read_bytes().splitlines() if line.startswith(b"fwu-e2e:")]
+    complaints = [line for line in run.trace.read_bytes().splitlines()
+                  if line.startswith(b"fwu-e2e:")]
     assert not complaints, "no stand-in check failed"
     record = Record(standins.drive_c / "e2e" / name, image)
     assert record.lines, "the world's record was written"

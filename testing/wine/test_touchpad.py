@@ -3,6 +3,7 @@ and HID class driver (touchpad_driver/). Every run: Wine's own hid.dll and setup
 program's process, and every feature report it exchanged reached the touchpad as report 7 of 531
 bytes."""
 
+import re
 import time
 
 import pytest
@@ -10,8 +11,8 @@ import pytest
 from checks.feature_calls import feature_call_problems
 from checks.log_file import seconds
 from wine import (DECLINED, FAILED, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT, SAME_VERSION,
-                  SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, finish, press,
-                  screenshot, silent, visible_windows, wait_for_box)
+                  SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, press, screenshot,
+                  visible_windows, wait_for_box)
 
 QUESTION_1 = (r"It looks like a previous firmware update was unsuccessful. Running it again may "
               r"correct the situation.\n\nDo you want to run the firmware update?")
@@ -32,24 +33,16 @@ MUP_XML = r"""<registrykey componentID="touchpad">
 """
 
 
-def start(touchpad, name, *args, **env):
-    return touchpad.prefix.start(name, *args, dlls=touchpad.DLLS, **env)
-
-
-def finish_on(touchpad, run, status):
-    finish(run, status, **touchpad.LOADS)
-
-
-def reached(touchpad, record, *runs):
+def reached(record, *runs):
     """Every feature report of the runs, which shared the touchpad, reached it as report 7 of 531
     bytes."""
     return feature_call_problems(record.folder / "record.txt", [run.trace for run in runs])
 
 
-def updated_to_17(touchpad, record, *runs):
+def updated_to_17(record, *runs):
     assert record.touchpad_is("firmware", 17)
     assert record.flash_is_image()
-    assert not reached(touchpad, record, *runs)
+    assert not reached(record, *runs)
 
 
 def answer_update(touchpad, run, out):
@@ -65,6 +58,12 @@ def answer_update(touchpad, run, out):
     assert len(boxes()) == 1, "the notice's box went away with its thread"
     screenshot(out / f"{run.name}-success.png")
     press("Return")
+
+
+def stamp(run, word):
+    """The time of the run's one "Executed" or "Completed" stamp, in seconds."""
+    return seconds(re.search(f"^{word} (.*)$", (run.folder / "fw.log").read_text(),
+                             re.MULTILINE).group(1))
 
 
 def test_bus_refuses_what_it_cannot_make_real(touchpad):
@@ -98,17 +97,17 @@ def test_silent_update_restarts_the_transport_device_and_writes_the_inventory(to
     # prints both): a mup.xml that passes for the right reason, and the real registry calls.
     touchpad.set_up()
     mup_xml(touchpad, "silent", "Touchpad", "Display")
-    run, seen = silent(touchpad.prefix, "silent", touchpad.DLLS), []
+    run, seen = touchpad.start("silent", "/S"), []
     while run.process.poll() is None:
         seen += visible_windows()
         time.sleep(0.2)
-    finish_on(touchpad, run, UPDATED)
+    touchpad.finish(run, UPDATED)
     record = touchpad.record("silent")
     assert seen == []
     assert not run.log_problems(SUCCESS_LINE)
-    updated_to_17(touchpad, record, run)
-    assert record.node_is(TRANSPORT, "present 1 disabled 0 problem 0 disables 1 enables 1 "
-                          "reenumerations 0 removals 0 uninstalls 0")
+    updated_to_17(record, run)
+    assert record.has(f"node {TRANSPORT} present 1 disabled 0 problem 0 disables 1 enables 1 "
+                      "reenumerations 0 removals 0 uninstalls 0")
     assert record.has("transport-starts 2", "transport-removals 1"), "Wine removed and started it"
     assert record.has("appearances 0x1042 0x1042"), "back under its firmware's product ID"
     assert touchpad.prefix.default_value(r"SOFTWARE\FwuE2E\Touchpad") == "17"
@@ -119,8 +118,8 @@ def test_mup_xml_that_everyone_may_change_is_refused_and_writes_nothing(touchpad
     # Wine builds a file's access list from its Unix mode: write for others is Everyone's write.
     touchpad.set_up()
     mup_xml(touchpad, "refused", "Refused", "RefusedDisplay").chmod(0o666)
-    run = silent(touchpad.prefix, "refused", touchpad.DLLS)
-    finish_on(touchpad, run, UPDATED)
+    run = touchpad.start("refused", "/S")
+    touchpad.finish(run, UPDATED)
     assert not run.log_problems(SUCCESS_LINE, "Registry key inventory skipped: mup.xml may be "
                                 "changed by an account other than SYSTEM, Administrators, "
                                 "TrustedInstaller and the account the program runs as.")
@@ -130,23 +129,23 @@ def test_mup_xml_that_everyone_may_change_is_refused_and_writes_nothing(touchpad
 
 def test_interactive_update_asks_question_2_and_shows_the_notice(touchpad, out):
     touchpad.set_up()
-    run = start(touchpad, "interactive", r"/vLOGFILE=C:\runs\interactive\fw.log")
+    run = touchpad.start("interactive")
     answer_update(touchpad, run, out)
-    finish_on(touchpad, run, UPDATED)
+    touchpad.finish(run, UPDATED)
     record = touchpad.record(run.name)
     assert not run.log_problems(SUCCESS_LINE)
-    updated_to_17(touchpad, record, run)
+    updated_to_17(record, run)
 
 
 def test_declined_by_the_default_answer_writes_nothing(touchpad):
     touchpad.set_up()
-    run = start(touchpad, "declined", r"/vLOGFILE=C:\runs\declined\fw.log")
+    run = touchpad.start("declined")
     assert f"text: {QUESTION_2}" in wait_for_box(touchpad.prefix, QUESTION_2, 60).splitlines()
     press("Return")
     seen = wait_for_box(touchpad.prefix, "Firmware update aborted.", 30)
     assert "text: Firmware update aborted." in seen.splitlines(), "Return takes the default, No"
     press("Return")
-    finish_on(touchpad, run, DECLINED)
+    touchpad.finish(run, DECLINED)
     record = touchpad.record(run.name)
     assert not run.log_problems("Firmware update aborted by the user.")
     assert record.touchpad_is("firmware", 16) and record.has("flash-bytes 0")
@@ -154,15 +153,15 @@ def test_declined_by_the_default_answer_writes_nothing(touchpad):
 
 def test_bootloader_only_asks_both_questions_then_updates(touchpad, out):
     touchpad.set_up("--device", "bootloader")
-    run = start(touchpad, "bootloader", r"/vLOGFILE=C:\runs\bootloader\fw.log")
+    run = touchpad.start("bootloader")
     assert wait_for_box(touchpad.prefix, QUESTION_1, 60) == box_text(QUESTION_1, "&Yes", "&No")
     screenshot(out / "bootloader-question-1.png")
     press("y")
     answer_update(touchpad, run, out)
-    finish_on(touchpad, run, UPDATED)
+    touchpad.finish(run, UPDATED)
     record = touchpad.record(run.name)
     assert not run.log_problems(SUCCESS_LINE)
-    updated_to_17(touchpad, record, run)
+    updated_to_17(record, run)
     assert record.has("appearances 0xD0C0 0x1042"), "back under its firmware's product ID"
 
 
@@ -197,12 +196,12 @@ def test_failure_road(touchpad, name):
     touchpad.set_up(*options)
     if name == "write_fails":
         mup_xml(touchpad, name, "Failed", "FailedDisplay")
-    run = silent(touchpad.prefix, name, touchpad.DLLS)
-    finish_on(touchpad, run, status)
+    run = touchpad.start(name, "/S")
+    touchpad.finish(run, status)
     record = touchpad.record(name)
     assert not run.log_problems(line)
     if status != NO_DEVICE:
-        assert not reached(touchpad, record, run)
+        assert not reached(record, run)
     assert record.has(*end_state), sorted(record.lines)
     if flash_is_image:
         assert record.flash_is_image()
@@ -214,18 +213,14 @@ def test_two_runs_at_once_one_updates_the_other_waits_for_it(touchpad):
     # the touchpad at the target version. Interleaved, their bootloader commands would spoil each
     # other's.
     touchpad.set_up()
-    twins = [silent(touchpad.prefix, name, touchpad.DLLS) for name in ("twin_a", "twin_b")]
+    twins = [touchpad.start(name, "/S") for name in ("twin_a", "twin_b")]
     for twin in twins:
-        finish_on(touchpad, twin, None)
+        touchpad.finish(twin, None)
     record = touchpad.record("twin_a")
     updater, waiter = twins if twins[0].status == UPDATED else twins[::-1]
     assert (updater.status, waiter.status) == (UPDATED, SAME_VERSION)
     assert not updater.log_problems(SUCCESS_LINE)
     assert not waiter.log_problems(SAME_VERSION_LINE)
-    log = (waiter.folder / "fw.log").read_text().splitlines()
-    began = seconds(next(line for line in log if line.startswith("Executed "))[9:])
-    log = (updater.folder / "fw.log").read_text().splitlines()
-    completed = seconds(next(line for line in log if line.startswith("Completed "))[10:])
-    assert began >= completed, "the one that waited began only when the other had completed"
-    updated_to_17(touchpad, record, *twins)
+    assert stamp(waiter, "Executed") >= stamp(updater, "Completed"), "it began when the other ended"
+    updated_to_17(record, *twins)
     assert record.has("transport-starts 2", "transport-removals 1"), "restarted once"

@@ -3,6 +3,7 @@ display, and the checks every run makes. Asserts here count as the tests' own (c
 pytest rewrite this module)."""
 
 import os
+import re
 import subprocess
 import time
 from pathlib import Path
@@ -43,10 +44,8 @@ class Prefix:
     def default_value(self, key):
         """The REG_SZ default value of KEY below HKLM, or None."""
         status, text = self.wine("reg", "query", "HKLM\\" + key, "/ve")
-        for line in text.splitlines():
-            if status == 0 and line.strip().startswith("(Default)") and "REG_SZ" in line:
-                return line.split("REG_SZ", 1)[1].strip()
-        return None
+        value = re.search(r"^ +\(Default\) +REG_SZ +(.*)$", text, re.MULTILINE)
+        return value.group(1) if status == 0 and value else None
 
     def has_key(self, key):
         return self.wine("reg", "query", "HKLM\\" + key)[0] == 0
@@ -106,9 +105,6 @@ class Record:
 
     def touchpad_is(self, mode, version):
         return self.has(f"mode {mode}", f"version {version}")
-
-    def node_is(self, instance, fields):
-        return self.has(f"node {instance} {fields}")
 
     def flash_is_image(self):
         """The flash holds the shipped image, at its address, and nothing else."""

@@ -1,12 +1,8 @@
 """Every feature report the program exchanged through Wine's hid.dll reached the virtual touchpad
-as report 7 of 531 bytes: from the runs' hid.dll trace (WINEDEBUG=+hid) and the record of the
-touchpad's transport device.
-
-Every HidD_SetFeature and HidD_GetFeature in the traces must name a 531-byte buffer (Wine cuts a
-longer set to the report's length, which the device could not tell), the record must hold no
-report that the transport device refused (another length, or another ID than 7), and the device
-must have handed the touchpad as many sets and gets as the traces made: so no call was refused on
-its way. Several traces: runs that shared the one touchpad."""
+as report 7 of 531 bytes: every HidD_SetFeature and HidD_GetFeature in the runs' traces
+(WINEDEBUG=+hid) names a 531-byte buffer (Wine cuts a longer set to the report's length, which the
+device could not tell), the touchpad's record holds no report its transport device refused, and
+the device handed the touchpad as many sets and gets as the traces made."""
 
 import re
 

@@ -9,16 +9,10 @@ LOAD = re.compile(r'^([0-9a-f]+):trace:loaddll:\w+ Loaded L"(.*)" at [0-9A-Fa-f]
 LIMITED = re.compile(r"^([0-9a-f]+):Call (KERNEL32|KERNELBASE)\.SetDefaultDllDirectories\(")
 
 
-def trace_lines(trace_path):
-    with open(trace_path, "rb") as trace:
-        for raw in trace:
-            yield raw.decode("utf-8", "replace").rstrip("\r\n")
-
-
 def loads(trace_path):
-    """Every load in the trace, in order: (process, full path, kind); None marks the moment a
-    process limited its DLL search (path "" then)."""
-    for line in trace_lines(trace_path):
+    """Every load in the trace, in order: (process, full path, kind); (process, "", None) marks
+    the moment a process limited its DLL search."""
+    for line in trace_path.read_text(errors="replace").splitlines():
         match = LOAD.match(line)
         if match:
             yield match.group(1), match.group(2).replace("\\\\", "\\"), match.group(3)
