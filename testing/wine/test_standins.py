@@ -10,7 +10,7 @@ import subprocess
 import pytest
 
 from wine import (FAILED, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT, SAME_VERSION, SAME_VERSION_LINE,
-                  SUCCESS_LINE, UPDATED, Record, finish, silent)
+                  SUCCESS_LINE, UPDATED, Record, finish)
 
 DLLS = "mscoree,mshtml=;hid,setupapi,cfgmgr32,newdev=n"
 LOADS = dict(native={"setupapi.dll", "e2e_world.dll"},
@@ -91,8 +91,8 @@ WORLDS = {
 def worlds(standins):
     """All the runs, started at once, each on a world of its own: the program's run mutex lets
     them work one at a time."""
-    return {name: silent(standins, name, DLLS, FWU_E2E_DIR=f"C:\\e2e\\{name}",
-                         FWU_E2E_MACHINE=machine)
+    return {name: standins.start(name, "/S", f"/vLOGFILE=C:\\runs\\{name}\\fw.log", dlls=DLLS,
+                                 FWU_E2E_DIR=f"C:\\e2e\\{name}", FWU_E2E_MACHINE=machine)
             for name, (machine, *_) in WORLDS.items()}
 
 

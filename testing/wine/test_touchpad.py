@@ -92,9 +92,10 @@ def mup_xml(touchpad, name, key, display):
 
 
 def test_silent_update_restarts_the_transport_device_and_writes_the_inventory(touchpad):
-    # Wine reports the user running it as the owner of every file and as the program's token user,
-    # with an access list that lets only SYSTEM and that user change the file (backend_probe.exe
-    # prints both): a mup.xml that passes for the right reason, and the real registry calls.
+    # Wine reports the user running it as the owner of every file (backend_probe.exe prints a
+    # file's owner and access list) and as the program's token user; the access list lets only
+    # SYSTEM and that user change the file: a mup.xml that passes for the right reason, and the
+    # real registry calls write both default values.
     touchpad.set_up()
     mup_xml(touchpad, "silent", "Touchpad", "Display")
     run, seen = touchpad.start("silent", "/S"), []

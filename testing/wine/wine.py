@@ -120,11 +120,6 @@ def finish(run, status, **load_rules):
     assert not load_problems(run.trace, "fwupdate.exe", **load_rules), run.name
 
 
-def silent(prefix, name, dlls, **env):
-    """A silent run with a log file in its own folder."""
-    return prefix.start(name, "/S", f"/vLOGFILE=C:\\runs\\{name}\\fw.log", dlls=dlls, **env)
-
-
 # ---- The virtual display ---------------------------------------------------------------------
 
 def xdotool(*args):
