@@ -52,8 +52,8 @@ fi
 echo "=== checks"
 scripts/check-windows-exe.sh "$exe" "$signer"
 scripts/check-reproducible.sh "$exe"
-scripts/wine-smoke.sh "$exe"
-scripts/wine-e2e.sh "$exe" build/linux/tools/fwimage "$build"
+# The Wine tests take the test's own programs from this build too.
+pytest-3 testing/wine --exe "$exe" --fwimage build/linux/tools/fwimage --build "$build"
 
 echo "=== dist"
 rm -rf dist
@@ -95,8 +95,8 @@ certificate() {  # openssl x509 options for the signing certificate
     echo "  TEST CERTIFICATE: made for this build alone and trusted by nobody. Not for customers."
   fi
   echo
-  echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh, scripts/wine-smoke.sh,"
-  echo "         scripts/wine-e2e.sh, on this fwupdate.exe"
+  echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh and the Wine tests"
+  echo "         (testing/wine), on this fwupdate.exe"
 } >dist/RELEASE.txt
 (cd dist && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS)
 echo
