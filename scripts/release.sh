@@ -66,7 +66,7 @@ scripts/install-deps.sh test
 build=build/release
 exe=$build/platform/win32/fwupdate.exe
 echo "=== build ($build)"
-# A fresh folder: signing runs again, with the certificate named now.
+# A fresh folder: nothing of an earlier build, nor its signature, is taken.
 rm -rf "$build"
 cmake --preset windows -B "$build" >/dev/null
 if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
