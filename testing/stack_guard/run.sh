@@ -7,7 +7,7 @@
 #     protector's start-up from libssp loaded bcrypt, crypt32 and rsaenh through CryptoAPI before
 #     WinMain limited where DLLs come from).
 # Usage: testing/stack_guard/run.sh [fwupdate.exe]
-# Leaves build/stack-guard/: the loader trace of the run and the Wine prefix.
+# Leaves build/stack-guard/: the loader trace of the run, wineboot's log and the Wine prefix.
 set -uo pipefail
 root="$(cd "$(dirname "$0")/../.." && pwd)"
 exe=$(realpath "${1:-$root/build/windows/platform/win32/fwupdate.exe}")
@@ -24,8 +24,10 @@ trap 'wineserver -k 2>/dev/null' EXIT
 
 rm -rf "$out"
 mkdir -p "$out"
-wineboot -i >/dev/null 2>&1
+status=0
+timeout 120 wineboot -i >"$out/wineboot.log" 2>&1 || status=$?
 timeout 60 wineserver -w
+check "the Wine prefix is made (wineboot status $status, log $out/wineboot.log)" [ "$status" -eq 0 ]
 drive_c=$WINEPREFIX/drive_c
 mkdir -p "$drive_c/fwupdate" "$drive_c/tools"
 cp "$exe" "$drive_c/fwupdate/fwupdate.exe"
