@@ -4,7 +4,9 @@
 # checksum, the signature, the last byte) and a sound signature by another certificate. Signing
 # with a maintainer's PKCS#12 file through FWU_SIGN_PKCS12 and FWU_SIGN_PASSWORD gives a file the
 # check accepts against that certificate; a wrong password, or a time-stamping service that cannot
-# be reached, fails the signing and leaves no executable.
+# be reached, fails the signing and leaves no executable. Neither openssl nor osslsigncode finds the
+# password in its environment. scripts/release.sh refuses to release without a certificate unless
+# --test-signed asks for one signed with the test certificate, which goes to dist-TEST-SIGNED/.
 # Usage: scripts/check-signing.sh [fwupdate.exe]   (the signed program, as the build leaves it)
 set -uo pipefail
 root="$(cd "$(dirname "$0")/.." && pwd)"
@@ -107,6 +109,37 @@ check "signing with a PKCS#12 file without a password (FWU_SIGN_PASSWORD empty)"
   eval 'sign no-password "$signed" FWU_SIGN_PASSWORD= &&
         accepted "$signed" "$pki/no-password.signer.pem"'
 
+# The password leaves the environment once sign-exe.sh has read it: openssl and osslsigncode,
+# seen through stand-ins of the same names ahead on the PATH, find it there neither when it comes
+# in FWU_SIGN_PASSWORD nor when it comes on a pipe (FWU_SIGN_PASSWORD_FILE, as release.sh gives it).
+spies=$scratch/spies
+mkdir "$spies"
+for tool in openssl osslsigncode; do
+  cat >"$spies/$tool" <<EOF
+#!/bin/sh
+env | grep -c '^FWU_SIGN_PASSWORD=' >>"$spies/$tool.seen"
+exec $(command -v $tool) "\$@"
+EOF
+  chmod +x "$spies/$tool"
+done
+not_seen() {  # TOOL: the stand-in ran, and never with the password in its environment
+  [[ -s $spies/$1.seen ]] && ! grep -qv '^0$' "$spies/$1.seen"
+}
+rm -f "$signed"
+check "signing with the password in FWU_SIGN_PASSWORD, the tools watched" \
+  eval 'sign maintainer "$signed" PATH="$spies:$PATH" &&
+        accepted "$signed" "$pki/maintainer.signer.pem"'
+check "... openssl does not find the password in its environment" not_seen openssl
+check "... nor does osslsigncode" not_seen osslsigncode
+rm -f "$signed" "$spies"/*.seen
+check "signing with the password on a pipe (FWU_SIGN_PASSWORD_FILE)" \
+  eval 'env -u FWU_SIGN_PASSWORD FWU_SIGN_PKCS12="$pki/maintainer.p12" PATH="$spies:$PATH" \
+          FWU_SIGN_PASSWORD_FILE=<(printf "%s" "$password") "$root/scripts/sign-exe.sh" \
+          "$base.unsigned.exe" "$signed" "$pki/maintainer.signer.pem" "$pki/no-test-certificate" \
+          >"$pki/sign.log" 2>&1 && accepted "$signed" "$pki/maintainer.signer.pem"'
+check "... openssl and osslsigncode ran without it in their environment" \
+  eval 'not_seen openssl && not_seen osslsigncode'
+
 # A failed signing must not leave the program of an earlier one, which would look finished: each
 # starts with one in place.
 cp "$exe" "$signed"
@@ -119,5 +152,49 @@ check "an unreachable time-stamping service fails the signing" \
   eval '! sign maintainer "$signed" FWU_SIGN_TIMESTAMP_URL=http://127.0.0.1:9/'
 check "... and leaves no executable, nor a certificate" \
   eval '[[ ! -e $signed && ! -e $pki/maintainer.signer.pem ]]'
+
+echo "--- the release refuses the test certificate"
+# scripts/release.sh in a folder of its own, with a stand-in for git, which it starts once it has
+# chosen where the release goes: the stand-in notes whether the signing password is in its
+# environment and reports a changed working tree, which ends the run before anything is built.
+release=$scratch/release
+mkdir -p "$release/scripts" "$release/bin"
+cp "$root/scripts/release.sh" "$release/scripts/"
+cat >"$release/bin/git" <<EOF
+#!/bin/sh
+env | grep -c '^FWU_SIGN_PASSWORD=' >>"$release/git.seen"
+echo " M a change"
+EOF
+chmod +x "$release/bin/git"
+run_release() {  # [VARIABLE=VALUE...] -- [ARGUMENT...]: release.sh's output; its status in $status
+  local variables=()
+  while [[ $1 != -- ]]; do variables+=("$1"); shift; done
+  shift
+  rm -rf "$release/dist" "$release/dist-TEST-SIGNED" "$release/git.seen"
+  status=0
+  output=$(env -u FWU_SIGN_PKCS12 -u FWU_SIGN_PASSWORD -u FWU_SIGN_SHA256 \
+             PATH="$release/bin:$PATH" "${variables[@]}" "$release/scripts/release.sh" "$@" 2>&1) ||
+    status=$?
+}
+nothing_written() {
+  [[ ! -e $release/dist && ! -e $release/dist-TEST-SIGNED ]]
+}
+run_release --
+check "without a certificate nor --test-signed: refused (status $status)" \
+  eval '[[ $status -ne 0 ]] && grep -q "only when asked for" <<<"$output"'
+check "... before it starts anything, and nothing written" \
+  eval '[[ ! -e $release/git.seen ]] && nothing_written'
+run_release -- --test-signed
+check "with --test-signed: goes on, into dist-TEST-SIGNED/" \
+  eval 'grep -qx "=== release into dist-TEST-SIGNED/" <<<"$output" &&
+        grep -q "working tree differs" <<<"$output" && [[ -e $release/git.seen ]]'
+run_release FWU_SIGN_PKCS12="$pki/maintainer.p12" FWU_SIGN_PASSWORD="$password" -- --test-signed
+check "--test-signed with a certificate given: refused, nothing started" \
+  eval '[[ $status -ne 0 && ! -e $release/git.seen ]] && nothing_written'
+run_release FWU_SIGN_PKCS12="$pki/maintainer.p12" FWU_SIGN_PASSWORD="$password" \
+  FWU_SIGN_SHA256=00 --
+check "with a certificate: into dist/, and git, which it starts, has no password in its environment" \
+  eval 'grep -qx "=== release into dist/" <<<"$output" && [[ -s $release/git.seen ]] &&
+        ! grep -qv "^0$" "$release/git.seen"'
 
 report signing

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks the Windows program without running it: a PE32+ executable for the graphical subsystem
 # whose import table names only DLLs that Windows always loads from its own directory (no MinGW
-# runtime DLL, nothing that a planted DLL in the program's folder could stand in for), and whose
-# resources hold the firmware image, the manifest, the version information and the icon; and that
+# runtime DLL, nothing that a planted DLL in the program's folder could stand in for) and no
+# CryptoAPI function, whose resources hold the firmware image, the manifest, the version
+# information and the icon, and whose entry point seeds the stack canary itself; and that
 # it is the program as shipped: stripped, its symbols apart, signed by the certificate in
 # SIGNER.pem (by default the one the build signed with, written beside the executable).
 set -uo pipefail
@@ -33,6 +34,17 @@ echo "setupapi functions:" $setupapi_functions
 for function in $setupapi_functions; do
   check "setupapi.dll import $function is a SetupDi function" [ "${function#SetupDi}" != "$function" ]
 done
+
+# Nothing in the program seeds, hashes or encrypts through CryptoAPI or CNG: their first call loads
+# a cryptographic provider, and the stack protector's runtime that did so ran before WinMain had
+# limited where DLLs come from.
+imported_functions=$(awk '/DLL Name:/ {dll = tolower($3); next}
+                          dll != "" && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' <<<"$headers")
+echo "imported functions: $(wc -w <<<"$imported_functions")"
+crypto_functions=$(grep -E '^(Crypt|BCrypt|NCrypt|SystemFunction036$|ProcessPrng$)' \
+                     <<<"$imported_functions" | tr '\n' ' ')
+check "no CryptoAPI or CNG function imported (found: ${crypto_functions:-none})" \
+  [ -z "$crypto_functions" ]
 
 resource() {  # type, name: the raw bytes of one resource
   wrestool -x --raw --type="$1" --name="$2" "$exe"
@@ -73,16 +85,56 @@ pe_flag() {  # BIT: the flag is set
 check "PE flag dynamic base (0x0040)" pe_flag 0x0040
 check "PE flag high-entropy VA (0x0020)" pe_flag 0x0020
 check "PE flag NX compatible (0x0100)" pe_flag 0x0100
-# The stack protector's runtime is in the image (libssp, linked statically): its failure message
-# survives stripping. The shipped code's calls to it are found at the address that the symbols
-# file gives it: functions that check their canary before they return.
-check "stack protector runtime linked in" grep -qaF '*** stack smashing detected ***' "$exe"
-stack_chk_fail=$(x86_64-w64-mingw32-nm "${exe%.exe}.debug" 2>/dev/null |
-                   awk '$3 == "__stack_chk_fail" {sub(/^0+/, "", $1); print $1}')
+# The stack protector's runtime is the program's own (platform/win32/entry/stack_guard.cpp); the
+# symbols file gives its addresses in the stripped image. Addresses here: hexadecimal, 16 digits.
+symbols=$(x86_64-w64-mingw32-nm -n "${exe%.exe}.debug" 2>/dev/null)
+address_of() {  # SYMBOL
+  awk -v name="$1" '$3 == name {print $1; exit}' <<<"$symbols"
+}
+disassemble() {  # FROM TO: the stripped image's code between two addresses, one instruction a line
+  x86_64-w64-mingw32-objdump -d --no-show-raw-insn --start-address="0x$1" --stop-address="0x$2" \
+    "$exe" | grep -E '^ +[0-9a-f]+:'
+}
+short() {  # ADDRESS: as objdump writes it in code, without leading zeros
+  sed 's/^0*//' <<<"$1"
+}
+stack_chk_fail=$(address_of __stack_chk_fail)
+guard=$(address_of __stack_chk_guard)
+crt_start=$(address_of WinMainCRTStartup)
+entry=$(x86_64-w64-mingw32-objdump -f "$exe" | sed -n 's/^start address 0x//p')
+# (Compared as strings: the addresses have the same width, and some look like decimal numbers.)
+entry_name=$(awk -v at="$entry" '$1 "" == at "" && $2 == "T" {print $3; exit}' <<<"$symbols")
+# The function the loader starts the image in: from the entry point to the next code symbol.
+entry_end=$(awk -v at="$entry" '$1 "" > at "" && $2 ~ /^[Tt]$/ {print $1; exit}' <<<"$symbols")
+echo "entry point: 0x$entry ($entry_name), canary at 0x$guard, C runtime's entry at 0x$crt_start"
+check "the image starts at the canary's seeding (fwu_start_windowed), not in the C runtime" \
+  [ "$entry_name" == fwu_start_windowed ]
+entry_code=""
+[[ -n $entry && -n $entry_end ]] && entry_code=$(disassemble "$entry" "$entry_end")
+# Where the entry function writes the canary and where it hands over to the C runtime, as line
+# numbers: seeded first, nothing compiled with the stack protector can have been entered before.
+seeded_at=$(grep -nE "mov +%r[a-z0-9]+,.*# 0x$(short "$guard")\$" <<<"$entry_code" | cut -d: -f1)
+handed_at=$(grep -nE "(jmp|call) +0x$(short "$crt_start")\$" <<<"$entry_code" | cut -d: -f1)
+check "the entry point writes the canary once (line ${seeded_at:-none}), then hands over to \
+WinMainCRTStartup (line ${handed_at:-none})" \
+  eval '[[ $seeded_at =~ ^[0-9]+$ && $handed_at =~ ^[0-9]+$ && $seeded_at -lt $handed_at ]]'
+check "the entry point checks no canary of its own" \
+  eval '[[ -n $entry_code && -n $stack_chk_fail ]] &&
+        ! grep -qE "call +0x$(short "$stack_chk_fail")\$" <<<"$entry_code"'
+# A failed check ends the process at once with a fast fail (int 0x29), nothing unwound; libssp's
+# runtime, which writes a message and seeds through CryptoAPI, is not in the image.
+check "__stack_chk_fail ends the process with a fast fail" \
+  eval '[[ -n $stack_chk_fail ]] &&
+        disassemble "$stack_chk_fail" "$(printf %016x $((16#$stack_chk_fail + 16)))" |
+          grep -qE "int +\\\$0x29"'
+check "libssp's runtime is not in the image" \
+  eval '! grep -qaF "*** stack smashing detected ***" "$exe" &&
+        ! grep -q " __stack_chk_fail_local$" <<<"$symbols"'
+# The shipped code's calls to the failure: functions that check their canary before they return.
 canaries=0
 if [[ -n $stack_chk_fail ]]; then
   canaries=$(x86_64-w64-mingw32-objdump -d --no-show-raw-insn "$exe" |
-               grep -Ec "call +(0x)?$stack_chk_fail\b")
+               grep -Ec "call +0x$(short "$stack_chk_fail")\$")
 fi
 echo "functions that check a stack canary: $canaries (__stack_chk_fail at 0x$stack_chk_fail)"
 check "functions check their stack canary" [ "$canaries" -gt 0 ]

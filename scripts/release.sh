@@ -6,13 +6,53 @@
 #   fwupdate.debug  its symbols (the program's debug link names this file)
 #   RELEASE.txt     the versions, the commit, the toolchain, the signing certificate
 #   SHA256SUMS      for `sha256sum -c SHA256SUMS`
+# Usage: scripts/release.sh [--test-signed]
 # Signing: FWU_SIGN_PKCS12 and FWU_SIGN_PASSWORD name the maintainer's certificate, and
 # FWU_SIGN_SHA256 the SHA-256 fingerprint it must have (taken from outside the file, so that an
-# old or a wrong certificate cannot sign a release); without them the release is signed with a
-# throwaway test certificate, and RELEASE.txt says so.
+# old or a wrong certificate cannot sign a release). Without them the script refuses, before it
+# builds anything, unless --test-signed asks for a release signed with a throwaway test
+# certificate: that one goes to dist-TEST-SIGNED/ instead, never to dist/, and RELEASE.txt says so.
 # FWU_SIGN_TIMESTAMP_URL adds a time stamp from that service (off by default: it needs the network).
 set -euo pipefail
 cd "$(dirname "$0")/.."
+
+test_signed=false
+for argument in "$@"; do
+  case $argument in
+    --test-signed) test_signed=true ;;
+    *) echo "usage: scripts/release.sh [--test-signed]"; exit 2 ;;
+  esac
+done
+
+# The password is read here, into a variable that is not exported, and leaves the environment:
+# no step below, nor anything it starts, finds it there. It reaches the signing on a pipe.
+sign_password=${FWU_SIGN_PASSWORD-}
+password_given=${FWU_SIGN_PASSWORD+yes}
+unset FWU_SIGN_PASSWORD
+
+fingerprint() {  # the hexadecimal digits of a SHA-256 fingerprint, upper case, without colons
+  tr -d ':[:space:]' | tr '[:lower:]' '[:upper:]'
+}
+if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
+  if $test_signed; then
+    echo "FAILED: --test-signed, but FWU_SIGN_PKCS12 names a certificate: choose one"
+    exit 1
+  fi
+  if [[ -z $password_given ]]; then
+    echo "FAILED: FWU_SIGN_PKCS12 is set: set FWU_SIGN_PASSWORD too (empty for none)"
+    exit 1
+  fi
+  expected=$(fingerprint <<<"${FWU_SIGN_SHA256:?FWU_SIGN_PKCS12 is set: set FWU_SIGN_SHA256 too}")
+  dist=dist
+elif $test_signed; then
+  dist=dist-TEST-SIGNED
+else
+  echo "FAILED: no signing certificate (FWU_SIGN_PKCS12, FWU_SIGN_PASSWORD, FWU_SIGN_SHA256)."
+  echo "A release signed with the throwaway test certificate is made only when asked for, with"
+  echo "--test-signed, and goes to dist-TEST-SIGNED/."
+  exit 1
+fi
+echo "=== release into $dist/"
 
 # A release names its commit, so it is built from that commit and nothing else.
 if [[ -n $(git status --porcelain) ]]; then
@@ -20,28 +60,33 @@ if [[ -n $(git status --porcelain) ]]; then
   echo "FAILED: the working tree differs from its commit; commit or remove the changes first"
   exit 1
 fi
-fingerprint() {  # the hexadecimal digits of a SHA-256 fingerprint, upper case, without colons
-  tr -d ':[:space:]' | tr '[:lower:]' '[:upper:]'
-}
-if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
-  expected=$(fingerprint <<<"${FWU_SIGN_SHA256:?FWU_SIGN_PKCS12 is set: set FWU_SIGN_SHA256 too}")
-fi
 
 scripts/install-deps.sh test
 
 build=build/release
 exe=$build/platform/win32/fwupdate.exe
 echo "=== build ($build)"
-# A fresh folder: signing runs again, with the certificate named now.
+# A fresh folder: nothing of an earlier build, nor its signature, is taken.
 rm -rf "$build"
 cmake --preset windows -B "$build" >/dev/null
-cmake --build "$build" -j2
+if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
+  # The build signs with its test certificate, as every build does; the maintainer's signature is
+  # made below, by this script, which alone holds the password.
+  env -u FWU_SIGN_PKCS12 -u FWU_SIGN_TIMESTAMP_URL cmake --build "$build" -j2
+else
+  cmake --build "$build" -j2
+fi
 # The end-to-end test compares the flash with the image through the Linux tool.
 cmake --preset linux >/dev/null
 cmake --build --preset linux --target fwimage
 
 signer=$build/platform/win32/fwupdate.signer.pem
 if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
+  echo "=== signing with $FWU_SIGN_PKCS12"
+  # The password on a pipe that only sign-exe.sh reads: on no disk, in no environment.
+  FWU_SIGN_PASSWORD_FILE=<(printf '%s' "$sign_password") scripts/sign-exe.sh \
+    "$build/platform/win32/fwupdate.unsigned.exe" "$exe" "$signer" "$build/test-certificate"
+  sign_password=""
   signed_by=$(openssl x509 -in "$signer" -noout -fingerprint -sha256 | sed 's/.*=//' | fingerprint)
   if [[ $signed_by != "$expected" ]]; then
     echo "FAILED: signed by the certificate with SHA-256 fingerprint $signed_by, not $expected"
@@ -54,11 +99,12 @@ scripts/check-windows-exe.sh "$exe" "$signer"
 scripts/check-reproducible.sh "$exe"
 # The Wine tests take the test's own programs from this build too.
 pytest-3 testing/wine --exe "$exe" --fwimage build/linux/tools/fwimage --build "$build"
+testing/stack_guard/run.sh "$exe"
 
-echo "=== dist"
-rm -rf dist
-mkdir dist
-cp "$exe" "$build/platform/win32/fwupdate.debug" dist/
+echo "=== $dist"
+rm -rf "$dist"
+mkdir "$dist"
+cp "$exe" "$build/platform/win32/fwupdate.debug" "$dist/"
 
 define() {  # NAME: the value of a #define in resources/version.h
   sed -n "s/^#define $1 \"\{0,1\}\([^\"]*\)\"\{0,1\}$/\1/p" resources/version.h
@@ -95,9 +141,9 @@ certificate() {  # openssl x509 options for the signing certificate
     echo "  TEST CERTIFICATE: made for this build alone and trusted by nobody. Not for customers."
   fi
   echo
-  echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh and the Wine tests"
-  echo "         (testing/wine), on this fwupdate.exe"
-} >dist/RELEASE.txt
-(cd dist && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS)
+  echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh, the Wine tests"
+  echo "         (testing/wine) and testing/stack_guard/run.sh, on this fwupdate.exe"
+} >"$dist/RELEASE.txt"
+(cd "$dist" && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS)
 echo
-cat dist/RELEASE.txt
+cat "$dist/RELEASE.txt"

@@ -2,7 +2,11 @@
 # Signs the Windows program: an Authenticode signature with SHA-256, made with osslsigncode.
 # Usage: scripts/sign-exe.sh UNSIGNED.exe SIGNED.exe SIGNER.pem TEST-CERTIFICATE-FOLDER
 #   FWU_SIGN_PKCS12         the maintainer's certificate and key (a PKCS#12 file)
-#   FWU_SIGN_PASSWORD       its password (set it, empty when the file has none)
+#   FWU_SIGN_PASSWORD       its password (set it, empty when the file has none); it leaves the
+#                           environment once read, so neither openssl nor osslsigncode has it there
+#   FWU_SIGN_PASSWORD_FILE  instead of FWU_SIGN_PASSWORD: a file holding the password. A pipe
+#                           (/dev/fd/N from bash's <(...), as scripts/release.sh passes it) keeps
+#                           the password off the disk and out of every environment
 #   FWU_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamping service to countersign the signature, so
 #                           that it outlives the certificate; needs the network, so unset (off)
 #                           unless asked for
@@ -37,11 +41,19 @@ make_test_certificate() {
 
 if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
   pkcs12=$FWU_SIGN_PKCS12
-  password=${FWU_SIGN_PASSWORD?FWU_SIGN_PKCS12 is set: set FWU_SIGN_PASSWORD too (empty for none)}
+  if [[ -n ${FWU_SIGN_PASSWORD_FILE-} ]]; then
+    # (A trailing line end is not part of the password.)
+    password=$(<"$FWU_SIGN_PASSWORD_FILE")
+  else
+    password=${FWU_SIGN_PASSWORD?FWU_SIGN_PKCS12 is set: set FWU_SIGN_PASSWORD too (empty for none)}
+  fi
 else
   make_test_certificate
   pkcs12=$test_pkcs12 password=$test_password
 fi
+
+# Read: no program started from here on finds the password in its environment.
+unset FWU_SIGN_PASSWORD FWU_SIGN_PASSWORD_FILE
 
 # The password goes in on standard input, never on a command line that `ps` shows. Files from
 # older tools use ciphers that OpenSSL 3 reads only with -legacy.

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
 # UndefinedBehaviorSanitizer, the mutation run against the Linux tests, the Windows cross-build
-# with its checks, the Windows program under Wine (without a touchpad, then on an emulated one),
+# with its checks, the Windows program under Wine (without a touchpad, then on an emulated one, then
+# its stack protector's runtime),
 # and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 45 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -42,6 +43,7 @@ echo "=== wine"
 # -rxX names each expected failure with its reason.
 pytest-3 testing/wine -rxX --exe build/windows/platform/win32/fwupdate.exe \
   --fwimage build/linux/tools/fwimage --build build/windows
+testing/stack_guard/run.sh build/windows/platform/win32/fwupdate.exe
 
 seconds=${FWU_FUZZ_SECONDS:-45}
 fuzz_targets=(hex_reader device_answers command_line inventory)
