@@ -5,6 +5,7 @@
 #include <unistd.h>
 
 #include <string>
+#include <utility>
 
 #include "app/settings.h"
 #include "testing/sim_test.h"
@@ -85,6 +86,33 @@ TEST_F(LogFileTest, MissingDirectoriesAreCreatedBelowWhereThePathStarts) {
   log_line("three");
   EXPECT_EQ(read_file("x/y/fw.log"), "three\r\n");
   EXPECT_EQ(sim::files().directory_attempts, (std::vector<std::string>{"\\x", "\\x\\y"}));
+}
+
+TEST_F(LogFileTest, PathsStartWhereWindowsStartsThem) {
+  // Only what lies below the start is made: never a server, a share or a drive.
+  for (const auto& [path, made] : std::vector<std::pair<std::string, std::string>>{
+           {"\\\\?\\C:\\new\\fw.log", "\\\\?\\C:\\new"},
+           {"\\\\?\\UNC\\server\\share\\new\\fw.log", "\\\\?\\UNC\\server\\share\\new"},
+           {"\\\\server\\share\\new\\fw.log", "\\\\server\\share\\new"},
+           {"C:new\\fw.log", "C:new"},  // below that drive's current directory
+           {"new\\fw.log", "new"}}) {
+    SCOPED_TRACE(path);
+    testing::SimTest::TearDown();
+    testing::SimTest::SetUp();
+    read_command_line("/vLOGFILE=" + path);
+    log_line("line");
+    // The simulated machine keeps each drive's current directory at its root.
+    EXPECT_EQ(read_file(path == "C:new\\fw.log" ? "C:\\new\\fw.log" : path), "line\r\n");
+    EXPECT_EQ(sim::files().directory_attempts, std::vector<std::string>{made});
+  }
+
+  // ".." at the front of a relative path leaves the current directory, as Windows takes it.
+  ASSERT_TRUE(std::filesystem::create_directory("here"));
+  ASSERT_EQ(chdir("here"), 0);
+  read_command_line("/vLOGFILE=..\\up.log");
+  log_line("up");
+  ASSERT_EQ(chdir(".."), 0);
+  EXPECT_EQ(read_file("up.log"), "up\r\n");
 }
 
 TEST_F(LogFileTest, RelativePathIsInTheCurrentDirectoryAndRunsAppend) {

@@ -63,12 +63,8 @@ namespace {
 // and then nothing is created.
 AppendFile::Impl* open_append(const HeldFile::Impl* directory, const char* name, bool follow,
                               OpenResult* result) {
-  if (directory == nullptr) {
-    *result = OpenResult::kFailed;
-    return nullptr;
-  }
-  std::string path = sim::child_path(directory->path, name);
-  sim::before_step("open " + path);
+  std::string path;
+  if (!sim::begin_step(directory, "open", name, &path, result)) return nullptr;
   if (sim::open_would_wait_or_fail(directory->fd, name)) {
     *result = OpenResult::kNotAllowed;
     return nullptr;

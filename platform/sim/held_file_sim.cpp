@@ -92,6 +92,17 @@ void release_file(int fd, bool keeps_out_deleting) {
   if (found != g_file_security.held.end()) g_file_security.held.erase(found);
 }
 
+bool begin_step(const platform::HeldFile::Impl* parent, const char* verb, const char* name,
+                std::string* path, platform::OpenResult* result) {
+  if (parent == nullptr) {
+    *result = platform::OpenResult::kFailed;
+    return false;
+  }
+  *path = child_path(parent->path, name);
+  before_step(std::string(verb) + " " + *path);
+  return true;
+}
+
 std::string child_path(const std::string& directory, const char* name) {
   if (directory == ".") return name;
   char last = directory.empty() ? '\\' : directory.back();
@@ -211,24 +222,16 @@ HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
 }
 
 HeldFile HeldFile::open_directory(const char* name, bool follow, OpenResult* result) const {
-  if (impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return HeldFile();
-  }
-  std::string path = sim::child_path(impl_->path, name);
-  sim::before_step("open " + path);
+  std::string path;
+  if (!sim::begin_step(impl_, "open", name, &path, result)) return HeldFile();
   int fd = open_at(impl_->fd, name, O_PATH | O_DIRECTORY, follow, result);
   if (fd < 0) return HeldFile();  // a file where a directory is asked for fails (ENOTDIR)
   return HeldFile(held(fd, std::move(path), true));
 }
 
 HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const {
-  if (impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return HeldFile();
-  }
-  std::string path = sim::child_path(impl_->path, name);
-  sim::before_step("create " + path);
+  std::string path;
+  if (!sim::begin_step(impl_, "create", name, &path, result)) return HeldFile();
   sim::files().directory_attempts.push_back(path);
   // Made, or found made meanwhile, and opened in one step, as one NtCreateFile does it.
   if (::mkdirat(impl_->fd, name, 0755) != 0 && errno != EEXIST) {
@@ -241,12 +244,8 @@ HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const 
 }
 
 HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const {
-  if (impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return HeldFile();
-  }
-  std::string path = sim::child_path(impl_->path, name);
-  sim::before_step("open " + path);
+  std::string path;
+  if (!sim::begin_step(impl_, "open", name, &path, result)) return HeldFile();
   struct stat info {};
   if (::fstatat(impl_->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 && S_ISDIR(info.st_mode)) {
     *result = OpenResult::kFailed;  // a directory opened as a file

@@ -42,6 +42,10 @@ void hold_file(int fd, bool keeps_out_deleting);
 void release_file(int fd, bool keeps_out_deleting);
 // The Windows path of `name` in the directory reached by `directory`.
 std::string child_path(const std::string& directory, const char* name);
+// The start of a step on `name` in the held directory `parent`: tells the test of it ("VERB
+// PATH") and gives its path. False, with kFailed, when `parent` is not open.
+bool begin_step(const platform::HeldFile::Impl* parent, const char* verb, const char* name,
+                std::string* path, platform::OpenResult* result);
 
 // Between the HID interfaces and the emulated touchpad behind them. A report reaches the
 // touchpad only once the HID layer has let it through; false when the device fails the call
