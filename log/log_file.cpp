@@ -79,12 +79,13 @@ enum class Step {
 };
 
 // A link on the path leads on only when no account but the trusted ones can change it: anyone
-// who may write to a directory may turn it into a mount point, whoever owns it.
-Step judge_link(const platform::HeldFile& link) {
+// who may write to a directory may turn it into a mount point, whoever owns it. `Held` is a held
+// directory or file.
+template <typename Held>
+Step judge_link(const Held& link, ObjectKind kind) {
   platform::Security security;
   if (!link.security(&security)) return Step::kFailed;
-  FileVerdict verdict =
-      judge_security(security, ObjectKind::kDirectory, TrustedAccounts::of_this_process());
+  FileVerdict verdict = judge_security(security, kind, TrustedAccounts::of_this_process());
   return verdict == FileVerdict::kTrusted ? Step::kOpened : Step::kRefused;
 }
 
@@ -104,7 +105,7 @@ Step step_into(const std::string& name, std::vector<platform::HeldFile>* held) {
     held->push_back(std::move(directory));
     return Step::kOpened;
   }
-  Step judged = judge_link(directory);
+  Step judged = judge_link(directory, ObjectKind::kDirectory);
   if (judged != Step::kOpened) return judged;
   // The link stays held, so that nobody replaces it while the program goes on through it.
   platform::HeldFile target = parent.open_directory(name.c_str(), true, &result);
@@ -118,23 +119,37 @@ bool same_object(const platform::FileFacts& a, const platform::FileFacts& b) {
   return a.volume == b.volume && a.index == b.index;
 }
 
-// Opens the log file in the last held directory. It must be no link and have one name: either
-// could make the program append to a file that a standard user chose. A reparse point of another
-// kind is opened again through it, since only its filter shows the file's bytes as they are, and
-// must still be the same file.
+// The log file, and the link it was reached through, held until the line is written.
+struct LogFile {
+  platform::AppendFile file;
+  platform::AppendFile link;
+};
+
+// Opens the log file in the last held directory. A link there is followed only when trusted, as
+// on the rest of the path, and never creates its target. A reparse point of another kind is
+// opened again through it, since only its filter shows the file's bytes as they are, and must
+// still be the same file. The file at the end must have one name: another name could be a file
+// that a standard user chose.
 Step open_log_file(const std::string& name, const std::vector<platform::HeldFile>& held,
-                   platform::AppendFile* file) {
+                   LogFile* log) {
   platform::OpenResult result;
-  *file = platform::AppendFile::open(held.back(), name.c_str(), &result);
+  platform::AppendFile& file = log->file;
+  file = platform::AppendFile::open(held.back(), name.c_str(), &result);
   platform::FileFacts facts;
-  if (!file->is_open() || !file->facts(&facts)) return Step::kFailed;
+  if (!file.is_open() || !file.facts(&facts)) return Step::kFailed;
   if (facts.reparse_point) {
-    if (platform::is_link(facts.reparse_tag)) return Step::kRefused;
+    bool link = platform::is_link(facts.reparse_tag);
+    if (link) {
+      Step judged = judge_link(file, ObjectKind::kFile);
+      if (judged != Step::kOpened) return judged;
+      // Held, so that nobody replaces it while the program goes on through it.
+      log->link = std::move(file);
+    }
     platform::FileFacts reparse_point = facts;
-    *file = platform::AppendFile();
-    *file = platform::AppendFile::open_through_reparse_point(held.back(), name.c_str(), &result);
-    if (!file->is_open() || !file->facts(&facts)) return Step::kFailed;
-    if (!same_object(facts, reparse_point)) return Step::kRefused;
+    file = platform::AppendFile();
+    file = platform::AppendFile::open_through_reparse_point(held.back(), name.c_str(), &result);
+    if (!file.is_open() || !file.facts(&facts)) return Step::kFailed;
+    if (!link && !same_object(facts, reparse_point)) return Step::kRefused;
   }
   return facts.links == 1 ? Step::kOpened : Step::kRefused;
 }
@@ -154,9 +169,9 @@ Step append_line(const std::string& path, const char* text) {
     Step step = step_into(parts.names[i], &held);
     if (step != Step::kOpened) return step;
   }
-  platform::AppendFile file;
-  Step step = open_log_file(parts.names.back(), held, &file);
-  if (step == Step::kOpened) file.write_line(text);
+  LogFile log;
+  Step step = open_log_file(parts.names.back(), held, &log);
+  if (step == Step::kOpened) log.file.write_line(text);
   return step;
 }
 

@@ -199,9 +199,13 @@ TEST_F(LogPathTest, ReparsePointsOfOtherKindsAreOrdinaryFoldersAndFiles) {
   EXPECT_EQ(read_file("C:\\Logs\\synced\\moved.log"), "old\r\nline\r\n");
 }
 
-TEST_F(LogPathTest, LinkedLogFileIsNeitherFollowedNorAppendedTo) {
+TEST_F(LogPathTest, LinkAtTheLogFileIsFollowedOnlyWhenTrusted) {
   std::ofstream("C:/Windows/System32/hosts") << "127.0.0.1 localhost\n";
-  fs::create_symlink(fs::absolute("C:/Windows/System32/hosts"), "C:/Logs/fw.log");
+  auto link_log_to = [](const std::string& target, const platform::Security& security) {
+    fs::create_symlink(fs::absolute(target), "C:/Logs/fw.log");
+    sim::file_model("C:\\Logs\\fw.log")->security = security;
+  };
+  link_log_to("C:/Windows/System32/hosts", made_by_standard_user());
   read_command_line("/vLOGFILE=C:\\Logs\\fw.log");
   log_line("line");
   EXPECT_EQ(read_file("C:\\Windows\\System32\\hosts"), "127.0.0.1 localhost\n");
@@ -210,16 +214,23 @@ TEST_F(LogPathTest, LinkedLogFileIsNeitherFollowedNorAppendedTo) {
   log_line("after");
   EXPECT_FALSE(exists("C:\\Logs\\fw.log")) << "the log stays off for the run";
 
-  // The same for a link whose target does not exist: nothing is created through it.
-  testing::SimTest::TearDown();
-  SetUp();
-  fs::create_symlink(fs::absolute("C:/Windows/System32/new.dll"), "C:/Logs/fw.log");
-  read_command_line("/vLOGFILE=C:\\Logs\\fw.log");
-  log_line("line");
-  EXPECT_FALSE(exists("C:\\Windows\\System32\\new.dll"));
+  // A link an administrator made, which only trusted accounts can change, leads to the log; one
+  // whose target is missing creates nothing and costs the line, as a missing folder would.
+  reset_log_for_test();
+  ASSERT_TRUE(fs::create_directories("D:/Logs"));
+  link_log_to("D:/Logs/real.log", sim::locked_security(sim::sid_administrators()));
+  log_line("lost");
+  EXPECT_FALSE(exists("D:\\Logs\\real.log"));
+  std::ofstream("D:/Logs/real.log") << "earlier\r\n";
+  log_line("followed");
+  EXPECT_EQ(read_file("D:\\Logs\\real.log"), "earlier\r\nfollowed\r\n");
+
+  // But a target with a second name is refused, as the file itself would be.
+  ASSERT_EQ(::link("C:/Windows/System32/hosts", "D:/Logs/hosts"), 0);
   fs::remove("C:/Logs/fw.log");
-  log_line("after");
-  EXPECT_FALSE(exists("C:\\Logs\\fw.log")) << "refused, not merely failed: the log is off";
+  link_log_to("D:/Logs/hosts", sim::locked_security(sim::sid_administrators()));
+  log_line("refused");
+  EXPECT_EQ(read_file("C:\\Windows\\System32\\hosts"), "127.0.0.1 localhost\n");
 }
 
 TEST_F(LogPathTest, HardLinkedLogFileIsLeftAlone) {

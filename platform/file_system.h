@@ -135,6 +135,7 @@ class AppendFile {
   bool is_open() const { return impl_ != nullptr; }
   // False when the system cannot tell.
   bool facts(FileFacts* facts) const;
+  bool security(Security* security) const;
   // Writes `text` and a line end, every "\n" inside it also as CR LF, then flushes.
   bool write_line(const char* text);
 

@@ -107,6 +107,10 @@ bool AppendFile::facts(FileFacts* facts) const {
   return impl_ != nullptr && sim::file_facts(impl_->fd, facts);
 }
 
+bool AppendFile::security(Security* security) const {
+  return impl_ != nullptr && sim::file_security_of(impl_->fd, security);
+}
+
 bool AppendFile::write_line(const char* text) {
   if (impl_ == nullptr) return false;
   sim::before_step("write " + impl_->path);

@@ -65,6 +65,15 @@ bool file_facts(int fd, platform::FileFacts* facts) {
   return true;
 }
 
+bool file_security_of(int fd, platform::Security* security) {
+  struct stat info {};
+  if (::fstat(fd, &info) != 0) return false;
+  const FileModel& model = model_of(info);
+  if (model.unreadable) return false;
+  *security = model.security;
+  return true;
+}
+
 void before_step(const std::string& step) {
   // Taken out first: the test may do what makes the program take this step again.
   std::function<void(const std::string&)> hook = files().before_step;
@@ -269,12 +278,7 @@ bool HeldFile::facts(FileFacts* facts) const {
 }
 
 bool HeldFile::security(Security* security) const {
-  struct stat info {};
-  if (impl_ == nullptr || ::fstat(impl_->fd, &info) != 0) return false;
-  const sim::FileModel& model = sim::model_of(info);
-  if (model.unreadable) return false;
-  *security = model.security;
-  return true;
+  return impl_ != nullptr && sim::file_security_of(impl_->fd, security);
 }
 
 bool HeldFile::on_network_volume(bool* remote) const {

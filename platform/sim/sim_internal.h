@@ -29,6 +29,8 @@ void reset_devices();
 // What an open host file descriptor shows of its file: a host link is a reparse point, its hard
 // links are its names. False when it cannot be told, or its model says the system cannot tell.
 bool file_facts(int fd, platform::FileFacts* facts);
+// The owner and access list of the file an open descriptor holds; false as for file_facts.
+bool file_security_of(int fd, platform::Security* security);
 
 // Tells the test of a step the program is about to take on the file system ("open PATH",
 // "create PATH", "write PATH"), so that it may act as another process would at that moment.

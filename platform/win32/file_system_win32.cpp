@@ -191,6 +191,10 @@ bool AppendFile::facts(FileFacts* facts) const {
   return impl_ != nullptr && facts_of(impl_->handle, facts);
 }
 
+bool AppendFile::security(Security* security) const {
+  return impl_ != nullptr && win32::read_security(impl_->handle, SE_FILE_OBJECT, security);
+}
+
 bool AppendFile::write_line(const char* text) {
   if (impl_ == nullptr) return false;
   bool written = std::fprintf(impl_->stream, "%s\n", text) >= 0;
