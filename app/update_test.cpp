@@ -519,8 +519,12 @@ TEST_F(UpdateTest, RestartRoads) {
     const char* log;
   };
   for (const Case& c : {
-           Case{true, sim::Stale::kRepaired, 1, 0, u"Firmware update successful!",
-                "Firmware update successful."},
+           // A stale device repaired does not make good the touchpad's own transport device,
+           // which stays in trouble: the restart hint, wherever the system lists the two.
+           Case{true, sim::Stale::kRepaired, 2, 1,
+                u"Firmware update successful!\nYou may have to restart the computer for the "
+                u"changes to take effect.",
+                "Firmware update successful. The computer may need to be restarted."},
            Case{true, sim::Stale::kNone, 2, 1,
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",
@@ -529,8 +533,11 @@ TEST_F(UpdateTest, RestartRoads) {
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",
                 "Firmware update successful. The computer may need to be restarted."},
-           // The restart cannot even read the instance ID; no device has a problem, so both
-           // removals find nothing to repair (-1).
+           // The restart cannot even read the instance ID, and the removal repairs the one device
+           // in trouble, a stale one: done, with no restart hint.
+           Case{false, sim::Stale::kRepaired, 1, 0, u"Firmware update successful!",
+                "Firmware update successful."},
+           // The same with no device in trouble: both removals find nothing to repair (-1).
            Case{false, sim::Stale::kNone, 2, 1,
                 u"Firmware update successful!\nYou may have to restart the computer for the "
                 u"changes to take effect.",

@@ -40,7 +40,10 @@ int stale_device_removal() {
         !has_problem(node)) {
       continue;
     }
-    result = restart(list, node);
+    // A device still in trouble is not made good by another one repaired after it: which of them
+    // comes last is only the order in which the system lists them.
+    int restarted = restart(list, node);
+    result = result == 1 ? 1 : restarted;
   }
   return result;
 }

@@ -71,16 +71,23 @@ TEST_F(StaleDeviceRemovalTest, NotDisableableDeviceIsUninstalledAndDisabledAgain
   EXPECT_EQ(gone.uninstalls, 1u);
 }
 
-TEST_F(StaleDeviceRemovalTest, LastMatchingDeviceDecides) {
+TEST_F(StaleDeviceRemovalTest, ADeviceStillInTroubleDecidesWhereverItIsListed) {
+  // Every matching device is restarted, and one that stays in trouble is told whether the system
+  // lists it before or after one that came back.
   sim::Node& first = stale_with(sim::Stale::kRepaired);
   sim::Node& second = another_stale(first, /*stays=*/true);
   EXPECT_EQ(stale_device_removal(), 1);
   EXPECT_EQ(second.enables, 1u);
 
   sim::Node& first_stays = stale_with(sim::Stale::kStays);
-  another_stale(first_stays, /*stays=*/false);
-  EXPECT_EQ(stale_device_removal(), 0);
+  sim::Node& second_repaired = another_stale(first_stays, /*stays=*/false);
+  EXPECT_EQ(stale_device_removal(), 1);
+  EXPECT_EQ(second_repaired.enables, 1u);
   EXPECT_EQ(sim::device_tree().device_lists, 0);
+
+  sim::Node& both = stale_with(sim::Stale::kRepaired);
+  another_stale(both, /*stays=*/false);
+  EXPECT_EQ(stale_device_removal(), 0);
 }
 
 TEST_F(StaleDeviceRemovalTest, FailedReadsSkipTheDevice) {
