@@ -109,10 +109,11 @@ struct Bus {
   DEVICE_OBJECT* transport = nullptr;  // the child while it is plugged in
   DEVICE_OBJECT* leaving = nullptr;    // the child unplugged, until Wine has removed it
   bool plugging = false;               // a child is being made
-  DEVICE_OBJECT* stale = nullptr;      // the stale device while the machine has one
+  LIST_ENTRY pending_reads;            // IOCTL_HID_READ_REPORT requests, under the cancel spin lock
+  // The stale device while the machine has one, the one leaving, and one being made.
+  DEVICE_OBJECT* stale = nullptr;
   DEVICE_OBJECT* stale_leaving = nullptr;
   bool stale_plugging = false;
-  LIST_ENTRY pending_reads;            // IOCTL_HID_READ_REPORT requests, under the cancel spin lock
   Record record;
 };
 
@@ -208,9 +209,8 @@ void plug_in() {
     wanted = sim::is_started(sim::touchpad_transport());
     if (wanted) {
       USHORT product_id = sim::product_id_for_mode();
-      *transport_of(child) =
-          TransportExtension{{Kind::kTransport}, false, g_bus->machine, product_id, false, false,
-                             false};
+      *transport_of(child) = TransportExtension{
+          {Kind::kTransport}, false, g_bus->machine, product_id, false, false, false};
       child->Flags &= ~DO_DEVICE_INITIALIZING;
       g_bus->transport = child;
       g_bus->record.appearances.push_back(product_id);
