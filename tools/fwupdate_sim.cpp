@@ -10,7 +10,9 @@
 #include <fstream>
 #include <iostream>
 #include <iterator>
+#include <map>
 #include <string>
+#include <vector>
 
 #include "app/program.h"
 #include "platform/sim/machine.h"
@@ -116,6 +118,24 @@ unsigned long long written_bytes() {
   return total;
 }
 
+// The touchpad's end state as the virtual touchpad's record under Wine gives it: mode, version,
+// and the flash from its lowest programmed address to its highest.
+bool write_state(const std::string& folder) {
+  const std::map<uint32_t, uint8_t>& programmed = sim::touchpad().flash;
+  uint32_t base = programmed.empty() ? 0 : programmed.begin()->first;
+  uint32_t length = programmed.empty() ? 0 : programmed.rbegin()->first - base + 1;
+  char text[96];
+  std::snprintf(text, sizeof text, "mode %s\nversion %u\nflash-base 0x%08X\n",
+                sim::touchpad().mode == sim::Mode::kFirmware ? "firmware" : "bootloader",
+                sim::running_version(), base);
+  std::vector<uint8_t> flash = sim::flash_bytes(base, length);
+  std::ofstream record(folder + "/record.txt", std::ios::binary);
+  std::ofstream bytes(folder + "/flash.bin", std::ios::binary);
+  record << text;
+  bytes.write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(length));
+  return record.good() && bytes.good();
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -166,6 +186,11 @@ int main(int argc, char** argv) {
   std::printf("device: %s -> %s\n", before.c_str(), device_state().c_str());
   std::printf("written: %llu bytes\n", written_bytes());
   std::printf("waited: %llu ms\n", static_cast<unsigned long long>(sim::clock().waited_ms));
+  if (!options.state_folder.empty() && !write_state(options.state_folder)) {
+    std::fprintf(stderr, "fwupdate-sim: cannot write the end state to %s\n",
+                 options.state_folder.c_str());
+    return 2;
+  }
   if (options.list_waits) {
     std::printf("waits:");
     for (uint32_t ms : sim::clock().waits) std::printf(" %u", ms);

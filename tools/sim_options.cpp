@@ -110,6 +110,7 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
   if (name == "--answer") return parse_answers(value, &options->answers);
   if (name == "--image") return !(options->image_file = value).empty();
   if (name == "--registry") return !(options->registry_file = value).empty();
+  if (name == "--state") return !(options->state_folder = value).empty();
   if (name == "--fail") {
     sim::CommandFailure failure;
     if (!parse_command_count(value, &failure.command, &failure.from_nth)) return false;
@@ -129,7 +130,7 @@ bool takes_value(std::string_view name) {
   for (std::string_view known :
        {"--device", "--version", "--info-bytes", "--protocol", "--erase-delay", "--write-rate",
         "--signature", "--boot-ms", "--busy-ms", "--restart", "--stale", "--answer", "--image",
-        "--registry", "--fail", "--busy"}) {
+        "--registry", "--state", "--fail", "--busy"}) {
     if (name == known) return true;
   }
   return false;
@@ -194,6 +195,8 @@ const char* sim_usage() {
          "  --answer yes|no[,...] answers to the questions, the last one repeating\n"
          "  --image FILE         Intel HEX text instead of the embedded image\n"
          "  --registry FILE      where the registry store is kept (registry.reg)\n"
+         "  --state DIR          write the touchpad's end state to DIR/record.txt and\n"
+         "                       DIR/flash.bin, as the virtual touchpad under Wine records it\n"
          "  --fast               waits advance the virtual clock only\n"
          "  --list-waits         print every wait the program asked for, in milliseconds\n";
 }

@@ -15,6 +15,7 @@ struct SimOptions {
   std::string registry_file = "registry.reg";
   bool fast = false;
   bool list_waits = false;    // print every wait the program asked for, in order
+  std::string state_folder;   // where the touchpad's end state is written, when set
   std::string argument_text;  // everything after "--", joined with blanks
 };
 

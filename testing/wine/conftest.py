@@ -159,8 +159,14 @@ class Touchpad:
         return self.prefix.start(name, *args, f"/vLOGFILE=C:\\runs\\{name}\\fw.log",
                                  dlls=self.DLLS)
 
-    def finish(self, run, status):
+    def finish(self, run, status, irregular=()):
+        """Waits for the run, then reads the touchpad's record: the touchpad judged the host's
+        timing in real time, and a run must leave nothing irregular (but what the machine's own
+        faults make the simulator see too: `irregular`)."""
         finish(run, status, **self.LOADS)
+        record = self.read(run.name)
+        assert sorted(record.irregularities) == sorted(irregular), \
+            f"{run.name}: the touchpad saw the host do what a careful host never does"
 
     def tool(self, *args):
         status, said = self.prefix.wine(r"C:\tools\touchpad\touchpad_tool.exe", *args, timeout=180)
@@ -175,6 +181,9 @@ class Touchpad:
     def record(self, name):
         """Once Wine has settled, the touchpad's record and flash in C:\\e2e\\NAME."""
         assert self.tool("wait")[0] == 0, f"{name}: the touchpad settled"
+        return self.read(name)
+
+    def read(self, name):
         assert self.tool("record", f"C:\\e2e\\{name}")[0] == 0, f"{name}: its record was read"
         return Record(self.prefix.drive_c / "e2e" / name, self.image)
 

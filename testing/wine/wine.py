@@ -98,7 +98,10 @@ class Record:
     def __init__(self, folder, image):
         self.folder, self.image = folder, image
         text = (folder / "record.txt").read_bytes() if (folder / "record.txt").exists() else b""
-        self.lines = set(text.decode(errors="replace").replace("\r", "").splitlines())
+        lines = text.decode(errors="replace").replace("\r", "").splitlines()
+        self.lines = set(lines)
+        self.irregularities = [line.split(" ", 1)[1] for line in lines
+                               if line.startswith("irregularity ")]
 
     def has(self, *lines):
         return set(lines) <= self.lines
