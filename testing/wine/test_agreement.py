@@ -65,16 +65,7 @@ def end_state(record):
     return sorted(mode), record.flash_is_image()
 
 
-# The stale device removal's result is that of the last device with a problem in the list: the
-# simulator lists the stale device after the touchpad's transport device, Wine lists devices by
-# instance ID (ACPI\SNS0001\1 first), so there the transport device, which stays in its problem,
-# comes last and the program ends with the restart hint.
-DISAGREE = {"stale_repaired_restart_fails": "the device list's order: simulator 0, Wine 1"}
-
-
-@pytest.mark.parametrize("name", [
-    pytest.param(name, marks=[pytest.mark.xfail(strict=True, reason=DISAGREE[name])]
-                 if name in DISAGREE else []) for name in MACHINES])
+@pytest.mark.parametrize("name", MACHINES)
 def test_sim_and_wine_agree(touchpad, built, out, image, name):
     options, name = MACHINES[name], "agree_" + name
     # fwupdate-sim is built by the linux preset beside fwimage.

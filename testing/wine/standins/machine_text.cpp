@@ -25,11 +25,12 @@ bool machine_from_text(const std::string& text, sim::MachineSetup* setup, std::s
   const fwu::tools::SimOptions defaults;
   bool machine_only = options.answers.empty() && options.image_file.empty() &&
                       options.registry_file == defaults.registry_file && !options.fast &&
-                      !options.list_waits && options.argument_text.empty();
+                      !options.list_waits && options.state_folder.empty() &&
+                      options.argument_text.empty();
   if (!machine_only) {
     *error =
-        "only machine options: --answer, --image, --registry, --fast, --list-waits and -- have no "
-        "meaning for a real program";
+        "only machine options: --answer, --image, --registry, --fast, --list-waits, --state and "
+        "-- have no meaning for a real program";
     return false;
   }
   *setup = options.machine;
