@@ -6,6 +6,8 @@
 # need. testing/wine/UNRUN.md says why each line that did not run cannot.
 #
 #   scripts/coverage.sh [PYTEST ARGUMENTS]    e.g. -k standins, to count one suite's lines
+#   FWU_COVERAGE_LINES=1 scripts/coverage.sh  also lists the line numbers that did not run
+#   FWU_COVERAGE_COUNT_ONLY=1 ...             counts the last run's lines again, without a run
 #
 # The test programs (probes, stand-ins, the touchpad's driver) have no counters: the figure is the
 # program's alone. The Wine tests' artifacts go to build/wine as in any run.
@@ -23,11 +25,13 @@ fi
 
 # Each object's counts land beside it: the runtime prepends GCOV_PREFIX to the object's absolute
 # Linux path, and Wine's drive Z: is the Linux root.
-find "$build" -name '*.gcda' -delete
-GCOV_PREFIX=Z: GCOV_PREFIX_STRIP=0 pytest-3 testing/wine -rxX \
-  --exe "$build/platform/win32/fwupdate.exe" --fwimage build/linux/tools/fwimage --build "$build" \
-  "$@" | tail -n 3
-echo "(pytest exit status ${PIPESTATUS[0]})"
+if [ -z "${FWU_COVERAGE_COUNT_ONLY:-}" ]; then
+  find "$build" -name '*.gcda' -delete
+  GCOV_PREFIX=Z: GCOV_PREFIX_STRIP=0 pytest-3 testing/wine -rxX \
+    --exe "$build/platform/win32/fwupdate.exe" --fwimage build/linux/tools/fwimage \
+    --build "$build" "$@" | tail -n 1
+  echo "(pytest exit status ${PIPESTATUS[0]})"
+fi
 
 # gcov of the MinGW toolchain reads every object of the program: its notes (.gcno) and, when the
 # object ran, its counts (.gcda); a line that ran in any object counts once.
@@ -42,10 +46,11 @@ for object in $objects; do
   (cd "$work/$n" && x86_64-w64-mingw32-gcov --json-format "$root/${object%.gcno}.gcda" \
     >/dev/null 2>&1)
 done
-python3 - "$work" <<'EOF'
+python3 - "$work" "${FWU_COVERAGE_LINES:-0}" <<'EOF'
 import glob, gzip, json, sys
 from collections import defaultdict
 
+listing = sys.argv[2] == "1"
 CORE = ("app/", "device/", "image/", "pnp/", "log/", "resources/")
 lines = defaultdict(dict)  # file -> line number -> ran
 for report in glob.glob(sys.argv[1] + "/*/*.gcov.json.gz"):
@@ -62,5 +67,8 @@ for title, prefixes in (("platform/win32", ("platform/win32/",)), ("core", CORE)
         count, run = len(lines[name]), sum(lines[name].values())
         ran, total = ran + run, total + count
         print(f"  {name:44} {run:4} of {count:4}  {100 * run / count:5.1f} %")
+        unrun = sorted(number for number, ran in lines[name].items() if not ran)
+        if unrun and listing:
+            print("      unrun: " + " ".join(map(str, unrun)))
     print(f"  {'total':44} {ran:4} of {total:4}  {100 * ran / max(total, 1):5.1f} %")
 EOF
