@@ -3,6 +3,7 @@ and HID class driver (touchpad_driver/). Every run: Wine's own hid.dll and setup
 program's process, and every feature report it exchanged reached the touchpad as report 7 of 531
 bytes."""
 
+import os
 import re
 import time
 
@@ -10,9 +11,9 @@ import pytest
 
 from checks.feature_calls import feature_call_problems
 from checks.log_file import seconds
-from wine import (DECLINED, FAILED, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT, SAME_VERSION,
-                  SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, press, screenshot,
-                  visible_windows, wait_for_box)
+from wine import (DECLINED, FAILED, NEWER_VERSION, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT,
+                  SAME_VERSION, SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, press,
+                  screenshot, visible_windows, wait_for_box)
 
 QUESTION_1 = (r"It looks like a previous firmware update was unsuccessful. Running it again may "
               r"correct the situation.\n\nDo you want to run the firmware update?")
@@ -188,6 +189,25 @@ ROADS = {
                         "Firmware update successful. The computer may need to be restarted.",
                         [f"node {TRANSPORT} present 1 disabled 0 problem 1 disables 3 enables 3 "
                          "reenumerations 0 removals 0 uninstalls 0"], True),
+    "newer_version": (["--version", "18"], NEWER_VERSION,
+                      "The device has a newer firmware version. Firmware update aborted.",
+                      ["flash-bytes 0", "version 18"], False),
+    "format_region_fails": (["--fail", "format-region"], FAILED,
+                            "ERROR 14: Failed to format regions. Firmware update failed.",
+                            ["mode bootloader"], False),
+    "final_reset_fails": (["--fail", "reset"], FAILED,
+                          "ERROR 22: Failed to reset the device. Firmware update failed.",
+                          ["mode bootloader", "image-valid 1"], True),
+    "never_ready_after_the_final_reset": (["--busy", "reset:9"], FAILED,
+                                          "ERROR 23: Failed to get the device status. Firmware "
+                                          "update failed.", [], True),
+    # An error in the first status read: the touchpad is reset and read again, then updated.
+    "status_error_resets_first": (["--busy", "status:1"], UPDATED, SUCCESS_LINE,
+                                  ["mode firmware", "version 17"], True),
+    # An updated touchpad's mup.xml with a second name (a Unix hard link) is left alone.
+    "mup_xml_with_a_second_name": ([], UPDATED, (SUCCESS_LINE, "Registry key inventory skipped: "
+                                                 "mup.xml has more than one name."),
+                                   ["mode firmware", "version 17"], True),
 }
 
 
@@ -197,15 +217,20 @@ def test_failure_road(touchpad, name):
     touchpad.set_up(*options)
     if name == "write_fails":
         mup_xml(touchpad, name, "Failed", "FailedDisplay")
+    if name == "mup_xml_with_a_second_name":
+        os.link(mup_xml(touchpad, name, "Linked", "LinkedDisplay"),
+                touchpad.prefix.drive_c / "second-name.xml")
     run = touchpad.start(name, "/S")
     touchpad.finish(run, status)
     record = touchpad.record(name)
-    assert not run.log_problems(line)
+    assert not run.log_problems(*([line] if isinstance(line, str) else line))
     if status != NO_DEVICE:
         assert not reached(record, run)
     assert record.has(*end_state), sorted(record.lines)
     if flash_is_image:
         assert record.flash_is_image()
+    if name == "mup_xml_with_a_second_name":
+        assert not touchpad.prefix.has_key(r"SOFTWARE\FwuE2E\Linked")
 
 
 def test_two_runs_at_once_one_updates_the_other_waits_for_it(touchpad):
