@@ -108,7 +108,8 @@ def test_backend_calls_the_no_device_road_does_not_reach(smoke_prefix, out):
 # ---- The log path's forms ---------------------------------------------------------------------
 
 # The /vLOGFILE path, and where below C:\ the log must be (None: nowhere). Each run's current
-# directory is C:\runs\NAME.
+# directory is C:\runs\NAME. (The program ends a log path at "-": the names have none.) Wine 8
+# shows a Unix symlink as a plain directory: the program goes through it as through any.
 LOG_PATHS = {
     "verbatim_log_path": (r"\\?\C:\fwlogs\verbatim.log", "fwlogs/verbatim.log"),
     "log_path_from_the_current_drives_root": (r"\fwlogs\rooted.log", "fwlogs/rooted.log"),
@@ -175,7 +176,8 @@ def waits_for_the_run_mutex(trace):
 
 PROGRAMS_MUTEX = "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)"  # as platform/win32/process_win32.cpp makes it
 # The security the holder gives the run mutex, whether it ends holding it, and what the program's
-# wait for it returns: WAIT_ABANDONED (0x80), or no wait at all.
+# wait for it returns: WAIT_OBJECT_0 once the holder releases it, WAIT_ABANDONED (0x80) once the
+# holder ends holding it, or no wait at all.
 MUTEX_TAKEN_FIRST = {
     "abandoned_run_mutex_is_taken_when_its_holder_ends": ([PROGRAMS_MUTEX, "abandon"],
                                                           ["00000080"]),
@@ -184,6 +186,9 @@ MUTEX_TAKEN_FIRST = {
     "run_mutex_owned_by_an_untrusted_account_is_not_waited_for": (["O:WDD:P(A;;GA;;;WD)"], []),
     "run_mutex_that_denies_the_program_is_not_waited_for": (
         ["O:BAD:P(D;;GA;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)"], []),
+    # A deny entry for another account leaves it the trusted accounts' own: waited for.
+    "run_mutex_denying_another_account_is_waited_for": (
+        ["O:BAD:P(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)"], ["00000000"]),
 }
 
 
