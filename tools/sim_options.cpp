@@ -98,6 +98,7 @@ bool parse_breakage(std::string_view word, std::vector<sim::Breakage>* breakages
       {"locate", sim::Breakage::kLocate},
       {"stale-not-disableable", sim::Breakage::kStaleNotDisableable},
       {"stale-service", sim::Breakage::kStaleService},
+      {"reopen", sim::Breakage::kReopen},
       {"detail-size", sim::Breakage::kDetailSize},
       {"detail-read", sim::Breakage::kDetailRead},
       {"caps", sim::Breakage::kCaps},
@@ -220,7 +221,8 @@ const char* sim_usage() {
          "  --break FAULT        a fault of the device world (repeatable): restart-not-disableable\n"
          "                       (then removed), restart-enable (then re-enumerated),\n"
          "                       restart-disable, instance-id, instance-id-type, locate,\n"
-         "                       stale-not-disableable (then uninstalled), stale-service;\n"
+         "                       stale-not-disableable (then uninstalled), stale-service,\n"
+         "                       reopen (the touchpad's report 7 collection opens once);\n"
          "                       detail-size, detail-read, caps or value-caps of the touchpad's\n"
          "                       first collection\n"
          "  --answer yes|no[,...] answers to the questions, the last one repeating\n"

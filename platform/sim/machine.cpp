@@ -152,6 +152,9 @@ void set_up_breakage(Breakage breakage) {
         node(g_stale_device).on_uninstall = Removal::kReinstalled;
       }
       break;
+    case Breakage::kReopen:
+      hid_world().interfaces[static_cast<size_t>(touchpad_interface())].open = Fault::from_nth(2);
+      break;
     case Breakage::kDetailSize:
       first->detail_size = Fault::always();
       break;

@@ -51,6 +51,7 @@ enum class Breakage {
   kStaleNotDisableable,    // the stale device's first disable answers not disableable; its
                            // uninstall reinstalls it
   kStaleService,           // the stale device's service cannot be read
+  kReopen,                 // the collection with report 7 opens once; every later open fails
   // Every such call fails for the touchpad's first collection (COL01), which the program must
   // pass over on its way to the collection with report 7.
   kDetailSize,

@@ -109,6 +109,10 @@ WORLDS = {
     "stale_service_unread_is_left_alone": (
         "--restart fail --stale ok --break stale-service", RESTART_HINT, RESTART_LINE,
         [(STALE.format(problem=1, disables=0, enables=0, uninstalls=0),)]),
+    # Found by the check, gone when the update connects.
+    "touchpad_that_cannot_be_opened_again_fails_to_connect": (
+        "--break reopen", NO_DEVICE, "Failed to connect to the device. Firmware update failed.",
+        [("mode firmware", "version 16", "flash-bytes 0")]),
     # A collection of the touchpad that cannot be looked at is passed over for the one with
     # report 7.
     **{f"collection_{call.replace('-', '_')}_fails_is_passed_over": (

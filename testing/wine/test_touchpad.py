@@ -254,6 +254,17 @@ def test_mup_xml_refused_beside_an_update(touchpad, name):
     assert not touchpad.prefix.has_key(f"SOFTWARE\\FwuE2E\\{name}")
 
 
+def test_mup_xml_naming_a_key_that_cannot_be_made_writes_the_other(touchpad):
+    # A registry key's name is at most 255 characters: creating a longer one fails.
+    touchpad.set_up()
+    mup_xml(touchpad, "long_key", "K" * 300, "ShortDisplay")
+    run = touchpad.start("long_key", "/S")
+    touchpad.finish(run, UPDATED)
+    assert not run.log_problems(SUCCESS_LINE)
+    assert not touchpad.prefix.has_key("SOFTWARE\\FwuE2E\\" + "K" * 300)
+    assert touchpad.prefix.default_value(r"SOFTWARE\FwuE2E\ShortDisplay") == "Touchpad firmware 17"
+
+
 def test_two_runs_at_once_one_updates_the_other_waits_for_it(touchpad):
     # Started together, as a deployment tool that retries or a second double click would: the
     # machine-wide run mutex lets one update while the other waits, and the one that waited finds
