@@ -10,6 +10,7 @@ import time
 import pytest
 
 from checks.loads import base, program_loads
+from checks.log_file import log_problems
 from wine import CAPTION, NO_DEVICE, NO_DEVICE_LINE, box, box_text, screenshot, visible_windows
 
 # Planted beside the program under the names of DLLs it loads: hid.dll at run time (it must take
@@ -135,6 +136,17 @@ def test_log_path(smoke_prefix, name):
         assert not run.log_problems(NO_DEVICE_LINE, log=smoke_prefix.drive_c / lands)
     else:
         assert not list(fwlogs.glob("bad*")), "nothing made on the way"
+
+
+def test_command_line_without_quotes_finds_its_switches(smoke_prefix):
+    # As a deployment tool may start it: cmd passes the command line as typed, the program's path
+    # unquoted.
+    command = r"C:\fwupdate\fwupdate.exe /S /vLOGFILE=C:\fwlogs\unquoted.log"
+    started = int(time.time())
+    status, _ = smoke_prefix.wine("cmd", "/c", command, WINEDLLOVERRIDES="mscoree,mshtml=")
+    assert status == NO_DEVICE
+    assert not log_problems(smoke_prefix.drive_c / "fwlogs/unquoted.log", command, started,
+                            time.time(), [NO_DEVICE_LINE])
 
 
 # ---- When another process got there first ----------------------------------------------------
