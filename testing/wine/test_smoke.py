@@ -120,6 +120,7 @@ LOG_PATHS = {
     "log_path_through_a_directory_symlink": (r"C:\fwlogs\linked\fw.log", "fwlogs/target/fw.log"),
     "log_path_with_an_invalid_name_logs_nothing": (r"C:\fwlogs\bad|name\fw.log", None),
     "log_path_on_a_share_that_is_not_there_logs_nothing": (r"\\nohost\share\fw.log", None),
+    "log_path_without_a_file_name_logs_nothing": (r"\\?\C:", None),
 }
 
 
