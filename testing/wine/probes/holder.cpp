@@ -38,13 +38,13 @@ int wmain(int argc, wchar_t** argv);
 int wmain(int argc, wchar_t** argv) {
   if (argc >= 3 && std::wcscmp(argv[1], L"mutex") == 0) {
     PSECURITY_DESCRIPTOR descriptor = nullptr;
-    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[2], SDDL_REVISION_1,
-                                                              &descriptor, nullptr)) {
+    if (!ConvertStringSecurityDescriptorToSecurityDescriptorW(argv[2], SDDL_REVISION_1, &descriptor,
+                                                              nullptr)) {
       return fail("ConvertStringSecurityDescriptorToSecurityDescriptorW");
     }
     SECURITY_ATTRIBUTES attributes{sizeof attributes, descriptor, FALSE};
-    HANDLE mutex = CreateMutexExW(&attributes, kRunMutexName, CREATE_MUTEX_INITIAL_OWNER,
-                                  MUTEX_ALL_ACCESS);
+    HANDLE mutex =
+        CreateMutexExW(&attributes, kRunMutexName, CREATE_MUTEX_INITIAL_OWNER, MUTEX_ALL_ACCESS);
     LocalFree(descriptor);
     if (mutex == nullptr) return fail("CreateMutexExW");
     if (GetLastError() == ERROR_ALREADY_EXISTS) return fail("a new mutex");
