@@ -3,6 +3,7 @@
 #include <charconv>
 #include <cstdint>
 #include <string_view>
+#include <utility>
 
 #include "platform/sim/sim.h"
 
@@ -87,6 +88,31 @@ bool parse_stale(std::string_view word, sim::Stale* stale) {
   return true;
 }
 
+bool parse_breakage(std::string_view word, std::vector<sim::Breakage>* breakages) {
+  static constexpr std::pair<std::string_view, sim::Breakage> kNames[] = {
+      {"restart-not-disableable", sim::Breakage::kRestartNotDisableable},
+      {"restart-enable", sim::Breakage::kRestartEnable},
+      {"restart-disable", sim::Breakage::kRestartDisable},
+      {"instance-id", sim::Breakage::kInstanceId},
+      {"instance-id-type", sim::Breakage::kInstanceIdType},
+      {"locate", sim::Breakage::kLocate},
+      {"stale-not-disableable", sim::Breakage::kStaleNotDisableable},
+      {"stale-service", sim::Breakage::kStaleService},
+      {"reopen", sim::Breakage::kReopen},
+      {"detail-size", sim::Breakage::kDetailSize},
+      {"detail-read", sim::Breakage::kDetailRead},
+      {"caps", sim::Breakage::kCaps},
+      {"value-caps", sim::Breakage::kValueCaps},
+  };
+  for (const auto& [name, breakage] : kNames) {
+    if (word == name) {
+      breakages->push_back(breakage);
+      return true;
+    }
+  }
+  return false;
+}
+
 bool parse_restart(std::string_view word, bool* fails) {
   if (word != "ok" && word != "fail") return false;
   *fails = word == "fail";
@@ -107,6 +133,7 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
   if (name == "--busy-ms") return parse_busy_time(value, &m);
   if (name == "--restart") return parse_restart(value, &m.restart_fails);
   if (name == "--stale") return parse_stale(value, &m.stale);
+  if (name == "--break") return parse_breakage(value, &m.breakages);
   if (name == "--answer") return parse_answers(value, &options->answers);
   if (name == "--image") return !(options->image_file = value).empty();
   if (name == "--registry") return !(options->registry_file = value).empty();
@@ -129,8 +156,8 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
 bool takes_value(std::string_view name) {
   for (std::string_view known :
        {"--device", "--version", "--info-bytes", "--protocol", "--erase-delay", "--write-rate",
-        "--signature", "--boot-ms", "--busy-ms", "--restart", "--stale", "--answer", "--image",
-        "--registry", "--state", "--fail", "--busy"}) {
+        "--signature", "--boot-ms", "--busy-ms", "--restart", "--stale", "--break", "--answer",
+        "--image", "--registry", "--state", "--fail", "--busy"}) {
     if (name == known) return true;
   }
   return false;
@@ -192,6 +219,14 @@ const char* sim_usage() {
          "  --image-never-valid  validation never succeeds\n"
          "  --restart ok|fail    whether restarting its transport device works (ok)\n"
          "  --stale ok|fail|none a stale HID-over-I2C device to repair (none)\n"
+         "  --break FAULT        a fault of the device world (repeatable):\n"
+         "                       restart-not-disableable (then removed), restart-enable\n"
+         "                       (then re-enumerated),\n"
+         "                       restart-disable, instance-id, instance-id-type, locate,\n"
+         "                       stale-not-disableable (then uninstalled), stale-service,\n"
+         "                       reopen (the touchpad's report 7 collection opens once);\n"
+         "                       detail-size, detail-read, caps or value-caps of the touchpad's\n"
+         "                       first collection\n"
          "  --answer yes|no[,...] answers to the questions, the last one repeating\n"
          "  --image FILE         Intel HEX text instead of the embedded image\n"
          "  --registry FILE      where the registry store is kept (registry.reg)\n"

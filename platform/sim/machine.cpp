@@ -115,6 +115,61 @@ void set_up_touchpad(const MachineSetup& setup) {
   }
 }
 
+void set_up_breakage(Breakage breakage) {
+  Node& transport = node(g_touchpad_transport);
+  // The touchpad's first collection: the first interface below its transport device.
+  HidInterface* first = nullptr;
+  for (HidInterface& each : hid_world().interfaces) {
+    if (first == nullptr && each.touchpad) first = &each;
+  }
+  switch (breakage) {
+    case Breakage::kRestartNotDisableable:
+      transport.not_disableable = Fault::next(1);
+      transport.on_remove = Removal::kReinstalled;
+      break;
+    case Breakage::kRestartEnable:
+      transport.enable = Fault::next(1);
+      break;
+    case Breakage::kRestartDisable:
+      transport.disable = Fault::always();
+      break;
+    case Breakage::kInstanceId:
+      device_tree().instance_id = Fault::always();
+      break;
+    case Breakage::kInstanceIdType:
+      device_tree().instance_id_not_string = Fault::always();
+      break;
+    case Breakage::kLocate:
+      for (Node& each : device_tree().nodes) each.locate = Fault::always();
+      break;
+    case Breakage::kStaleNotDisableable:
+    case Breakage::kStaleService:
+      if (g_stale_device == 0) break;
+      if (breakage == Breakage::kStaleService) {
+        node(g_stale_device).service_read = Fault::always();
+      } else {
+        node(g_stale_device).not_disableable = Fault::next(1);
+        node(g_stale_device).on_uninstall = Removal::kReinstalled;
+      }
+      break;
+    case Breakage::kReopen:
+      hid_world().interfaces[static_cast<size_t>(touchpad_interface())].open = Fault::from_nth(2);
+      break;
+    case Breakage::kDetailSize:
+      first->detail_size = Fault::always();
+      break;
+    case Breakage::kDetailRead:
+      first->detail_read = Fault::always();
+      break;
+    case Breakage::kCaps:
+      first->caps = Fault::always();
+      break;
+    case Breakage::kValueCaps:
+      first->value_caps = Fault::always();
+      break;
+  }
+}
+
 void set_up_nodes(const MachineSetup& setup) {
   if (setup.device == DeviceStart::kNone) {
     for (Node& each : device_tree().nodes) {
@@ -133,6 +188,7 @@ void set_up_nodes(const MachineSetup& setup) {
     node(g_stale_device).has_problem = true;
     node(g_stale_device).problem_after_enable = setup.stale == Stale::kStays;
   }
+  for (Breakage breakage : setup.breakages) set_up_breakage(breakage);
 }
 
 }  // namespace

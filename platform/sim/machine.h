@@ -38,6 +38,28 @@ enum class Stale {
   kStays      // a second hidi2c device whose problem stays after the enable
 };
 
+// Faults of the device world that no other option makes: the program's answer to each is a road
+// of its own.
+enum class Breakage {
+  kRestartNotDisableable,  // the transport's first disable answers not disableable; the class
+                           // installer's removal reinstalls it
+  kRestartEnable,          // the transport's first enable is refused; a re-enumeration starts it
+  kRestartDisable,         // every disable of the transport fails
+  kInstanceId,             // the touchpad interface's instance ID cannot be read
+  kInstanceIdType,         // it comes back as another type than a string
+  kLocate,                 // CM_Locate_DevNodeW fails for every node
+  kStaleNotDisableable,    // the stale device's first disable answers not disableable; its
+                           // uninstall reinstalls it
+  kStaleService,           // the stale device's service cannot be read
+  kReopen,                 // the collection with report 7 opens once; every later open fails
+  // Every such call fails for the touchpad's first collection (COL01), which the program must
+  // pass over on its way to the collection with report 7.
+  kDetailSize,
+  kDetailRead,
+  kCaps,
+  kValueCaps,
+};
+
 struct CommandFailure {
   Command command = Command::kStatus;
   uint32_t from_nth = 1;  // this HID call of the command and every later one fail
@@ -67,6 +89,7 @@ struct MachineSetup {
   bool restart_fails = false;  // the transport device has a problem after an enable and refuses
                                // re-enumeration
   Stale stale = Stale::kNone;
+  std::vector<Breakage> breakages;
 };
 
 // Makes the machine what `setup` says, from the default machine. sim::reset() calls it with a

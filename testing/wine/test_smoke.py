@@ -1,6 +1,8 @@
 """The real program under Wine without a touchpad: its no-device road for real, through the real
 Windows backend, with DLLs planted beside it; and the backend calls that road does not reach."""
 
+import os
+import re
 import shutil
 import subprocess
 import time
@@ -8,6 +10,7 @@ import time
 import pytest
 
 from checks.loads import base, program_loads
+from checks.log_file import log_problems
 from wine import CAPTION, NO_DEVICE, NO_DEVICE_LINE, box, box_text, screenshot, visible_windows
 
 # Planted beside the program under the names of DLLs it loads: hid.dll at run time (it must take
@@ -101,3 +104,147 @@ def test_backend_calls_the_no_device_road_does_not_reach(smoke_prefix, out):
     assert status == 0, said
     assert smoke_prefix.default_value(r"SOFTWARE\FwuSmoke\Inventory") == "17"
     assert smoke_prefix.default_value(r"SOFTWARE\FwuSmoke\View") == "Touchpad"
+
+
+# ---- The log path's forms ---------------------------------------------------------------------
+
+# The /vLOGFILE path, and where below C:\ the log must be (None: nowhere). Each run's current
+# directory is C:\runs\NAME. (The program ends a log path at "-": the names have none.) Wine 8
+# shows a Unix symlink as a plain directory: the program goes through it as through any.
+LOG_PATHS = {
+    "verbatim_log_path": (r"\\?\C:\fwlogs\verbatim.log", "fwlogs/verbatim.log"),
+    "log_path_from_the_current_drives_root": (r"\fwlogs\rooted.log", "fwlogs/rooted.log"),
+    "log_path_with_dot_dot_is_taken_by_its_names": (r"C:\fwlogs\dots\sub\..\dots.log",
+                                                    "fwlogs/dots/dots.log"),
+    "relative_log_path_above_the_current_folder": (r"..\relative_up.log", "runs/relative_up.log"),
+    "log_path_through_a_directory_symlink": (r"C:\fwlogs\linked\fw.log", "fwlogs/target/fw.log"),
+    "log_path_with_an_invalid_name_logs_nothing": (r"C:\fwlogs\bad|name\fw.log", None),
+    "log_path_on_a_share_that_is_not_there_logs_nothing": (r"\\nohost\share\fw.log", None),
+    "log_path_without_a_file_name_logs_nothing": (r"\\?\C:", None),
+}
+
+
+@pytest.mark.parametrize("name", LOG_PATHS)
+def test_log_path(smoke_prefix, name):
+    path, lands = LOG_PATHS[name]
+    fwlogs = smoke_prefix.drive_c / "fwlogs"
+    if name == "log_path_through_a_directory_symlink":
+        (fwlogs / "target").mkdir(parents=True)
+        (fwlogs / "linked").symlink_to("target")
+    run = smoke_prefix.start(name, "/S", f"/vLOGFILE={path}", dlls="mscoree,mshtml=")
+    assert run.finish() == NO_DEVICE
+    if lands:
+        assert not run.log_problems(NO_DEVICE_LINE, log=smoke_prefix.drive_c / lands)
+    else:
+        assert not list(fwlogs.glob("bad*")), "nothing made on the way"
+
+
+def test_command_line_without_quotes_finds_its_switches(smoke_prefix):
+    # As a deployment tool may start it: cmd passes the command line as typed, the program's path
+    # unquoted.
+    command = r"C:\fwupdate\fwupdate.exe /S /vLOGFILE=C:\fwlogs\unquoted.log"
+    started = int(time.time())
+    status, _ = smoke_prefix.wine("cmd", "/c", command, WINEDLLOVERRIDES="mscoree,mshtml=")
+    assert status == NO_DEVICE
+    assert not log_problems(smoke_prefix.drive_c / "fwlogs/unquoted.log", command, started,
+                            time.time(), [NO_DEVICE_LINE])
+
+
+# ---- When another process got there first ----------------------------------------------------
+
+@pytest.fixture(scope="module")
+def holder(smoke_prefix, built):
+    """Starts probes/holder.cpp: it takes the run mutex or a file and holds it until its input
+    is closed."""
+    smoke_prefix.install([built.probes / "holder.exe"], "tools")
+    # A relay trace of the program's wait for the run mutex shows what the wait returned.
+    smoke_prefix.reg_add(r"HKCU\Software\Wine\Debug", "RelayInclude",
+                         "kernel32.SetDefaultDllDirectories;kernelbase.SetDefaultDllDirectories;"
+                         "kernel32.WaitForSingleObject;kernelbase.WaitForSingleObject")
+
+    def start(*args):
+        process = subprocess.Popen(["timeout", "120", "wine", r"C:\tools\holder.exe", *args],
+                                   env=smoke_prefix.env, stdin=subprocess.PIPE,
+                                   stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
+        said = process.stdout.readline().decode(errors="replace").strip()
+        if said != "held":
+            process.kill()
+        assert said == "held", f"holder {args}: {said}"
+        return process
+
+    return start
+
+
+def waits_for_the_run_mutex(trace):
+    """What each of the program's waits for the run mutex (10 minutes, 0x927C0 ms) returned."""
+    lines = trace.read_text(errors="replace").splitlines()
+    results = []
+    for index, line in enumerate(lines):
+        call = re.match(r"^([0-9a-f]+):Call \w+\.WaitForSingleObject\(\w+,000927c0\)", line)
+        if call:
+            results += [re.search(r"retval=(\w+)", later).group(1) for later in lines[index:]
+                        if re.match(call.group(1) + r":Ret  \w+\.WaitForSingleObject\(", later)][:1]
+    return results
+
+
+PROGRAMS_MUTEX = "O:BAD:P(A;;GA;;;SY)(A;;GA;;;BA)"  # as platform/win32/process_win32.cpp makes it
+# The security the holder gives the run mutex, whether it ends holding it, and what the program's
+# wait for it returns: WAIT_OBJECT_0 once the holder releases it, WAIT_ABANDONED (0x80) once the
+# holder ends holding it, or no wait at all.
+MUTEX_TAKEN_FIRST = {
+    "abandoned_run_mutex_is_taken_when_its_holder_ends": ([PROGRAMS_MUTEX, "abandon"],
+                                                          ["00000080"]),
+    # Wine runs every process as one account: an owner of the holder's choosing stands for a
+    # mutex that another account made.
+    "run_mutex_owned_by_an_untrusted_account_is_not_waited_for": (["O:WDD:P(A;;GA;;;WD)"], []),
+    "run_mutex_that_denies_the_program_is_not_waited_for": (
+        ["O:BAD:P(D;;GA;;;WD)(A;;GA;;;SY)(A;;GA;;;BA)"], []),
+    # A deny entry for another account leaves it the trusted accounts' own: waited for.
+    "run_mutex_denying_another_account_is_waited_for": (
+        ["O:BAD:P(D;;GA;;;AN)(A;;GA;;;SY)(A;;GA;;;BA)"], ["00000000"]),
+}
+
+
+@pytest.mark.parametrize("name", MUTEX_TAKEN_FIRST)
+def test_run_mutex_taken_first(smoke_prefix, holder, name):
+    args, waits = MUTEX_TAKEN_FIRST[name]
+    first = holder("mutex", *args)
+    run = smoke_prefix.start(name, "/S", rf"/vLOGFILE=C:\fwlogs\{name}.log",
+                             dlls="mscoree,mshtml=", debug="+relay")
+    if waits:
+        time.sleep(4)
+        assert run.process.poll() is None, "the run waits while the holder holds the mutex"
+    else:
+        run.finish()
+        assert first.poll() is None, "the run ended while the holder held the mutex"
+    first.stdin.close()
+    first.wait()
+    assert run.finish() == NO_DEVICE
+    assert not run.log_problems(NO_DEVICE_LINE, log=smoke_prefix.drive_c / f"fwlogs/{name}.log")
+    assert waits_for_the_run_mutex(run.trace) == waits
+
+
+@pytest.mark.parametrize("name", ["log_path_names_a_folder", "log_file_held_without_sharing",
+                                  "log_file_with_a_second_name"])
+def test_log_that_cannot_be_appended_to_is_left_as_it_was(smoke_prefix, holder, name):
+    folder = smoke_prefix.drive_c / "fwlogs" / name
+    folder.mkdir(parents=True)
+    log, first = folder / "fw.log", None
+    if name == "log_path_names_a_folder":
+        log.mkdir()
+    else:
+        log.write_bytes(b"earlier\r\n")
+    if name == "log_file_with_a_second_name":
+        os.link(log, folder / "second-name.log")
+    if name == "log_file_held_without_sharing":
+        first = holder("file", rf"C:\fwlogs\{name}\fw.log")
+    run = smoke_prefix.start(name, "/S", rf"/vLOGFILE=C:\fwlogs\{name}\fw.log",
+                             dlls="mscoree,mshtml=")
+    assert run.finish() == NO_DEVICE
+    if first:
+        first.stdin.close()
+        first.wait()
+    if name == "log_path_names_a_folder":
+        assert log.is_dir() and not list(log.iterdir())
+    else:
+        assert log.read_bytes() == b"earlier\r\n"

@@ -57,6 +57,13 @@ def test_a_wrong_argument_ends_the_program(standins, out, misuse, function):
     assert status == CHECK_FAILED and f"\nfwu-e2e: {function}" in "\n" + said, said
 
 
+RESTART_LINE = "Firmware update successful. The computer may need to be restarted."
+TRANSPORT = (r"node ACPI\TPD0001\1 present 1 disabled 0 problem {problem} disables {disables} "
+             "enables {enables} reenumerations {reenumerations} removals {removals} uninstalls 0")
+STALE = (r"node ACPI\SNS0001\1 present 1 disabled 0 problem {problem} disables {disables} "
+         "enables {enables} reenumerations 0 removals 0 uninstalls {uninstalls}")
+
+
 # Every road, for what only the stand-ins see: that the program leaves nothing open on it; the
 # update among the decoys; the stale device removal. The machine, the exit status, the log line,
 # and the checks of the end state: each a group of lines the record must hold (flash: the flash
@@ -84,9 +91,36 @@ WORLDS = {
     "world_no_device": ("--device none", NO_DEVICE, NO_DEVICE_LINE, []),
     "world_same_version": ("--version 17", SAME_VERSION, SAME_VERSION_LINE,
                            [("flash-bytes 0",)]),
-    "world_no_repair": ("--restart fail", RESTART_HINT,
-                        "Firmware update successful. The computer may need to be restarted.",
-                        ["flash"]),
+    "world_no_repair": ("--restart fail", RESTART_HINT, RESTART_LINE, ["flash"]),
+    # The restart's other roads, and the stale device's: each fault once, then the way round it.
+    "restart_not_disableable_is_removed_first": ("--break restart-not-disableable", UPDATED,
+                                                 SUCCESS_LINE, [("version 17", TRANSPORT.format(
+                                                     problem=0, disables=1, enables=1,
+                                                     reenumerations=0, removals=1))]),
+    "restart_enable_refused_reenumerates": ("--break restart-enable", UPDATED, SUCCESS_LINE, [
+        ("version 17", TRANSPORT.format(problem=0, disables=1, enables=0, reenumerations=1,
+                                        removals=0))]),
+    # Each a restart that cannot be done: the hint, the flash updated all the same.
+    **{f"restart_without_{what.replace('-', '_')}_leaves_the_hint": (
+        f"--break {fault}", RESTART_HINT, RESTART_LINE, ["flash"])
+       for what, fault in (("located_node", "locate"), ("disable", "restart-disable"),
+                           ("instance_id", "instance-id"),
+                           ("string_instance_id", "instance-id-type"))},
+    "stale_not_disableable_is_uninstalled_first": (
+        "--restart fail --stale ok --break stale-not-disableable", UPDATED, SUCCESS_LINE,
+        [(STALE.format(problem=0, disables=1, enables=1, uninstalls=1),)]),
+    "stale_service_unread_is_left_alone": (
+        "--restart fail --stale ok --break stale-service", RESTART_HINT, RESTART_LINE,
+        [(STALE.format(problem=1, disables=0, enables=0, uninstalls=0),)]),
+    # Found by the check, gone when the update connects.
+    "touchpad_that_cannot_be_opened_again_fails_to_connect": (
+        "--break reopen", NO_DEVICE, "Failed to connect to the device. Firmware update failed.",
+        [("mode firmware", "version 16", "flash-bytes 0")]),
+    # A collection of the touchpad that cannot be looked at is passed over for the one with
+    # report 7.
+    **{f"collection_{call.replace('-', '_')}_fails_is_passed_over": (
+        f"--break {call}", UPDATED, SUCCESS_LINE, [("mode firmware", "version 17")])
+       for call in ("detail-size", "detail-read", "caps", "value-caps")},
 }
 
 

@@ -3,6 +3,7 @@ and HID class driver (touchpad_driver/). Every run: Wine's own hid.dll and setup
 program's process, and every feature report it exchanged reached the touchpad as report 7 of 531
 bytes."""
 
+import os
 import re
 import time
 
@@ -10,9 +11,9 @@ import pytest
 
 from checks.feature_calls import feature_call_problems
 from checks.log_file import seconds
-from wine import (DECLINED, FAILED, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT, SAME_VERSION,
-                  SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, press, screenshot,
-                  visible_windows, wait_for_box)
+from wine import (DECLINED, FAILED, NEWER_VERSION, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT,
+                  SAME_VERSION, SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, press,
+                  screenshot, visible_windows, wait_for_box)
 
 QUESTION_1 = (r"It looks like a previous firmware update was unsuccessful. Running it again may "
               r"correct the situation.\n\nDo you want to run the firmware update?")
@@ -188,6 +189,26 @@ ROADS = {
                         "Firmware update successful. The computer may need to be restarted.",
                         [f"node {TRANSPORT} present 1 disabled 0 problem 1 disables 3 enables 3 "
                          "reenumerations 0 removals 0 uninstalls 0"], True),
+    "newer_version": (["--version", "18"], NEWER_VERSION,
+                      "The device has a newer firmware version. Firmware update aborted.",
+                      ["flash-bytes 0", "version 18"], False),
+    "format_region_fails": (["--fail", "format-region"], FAILED,
+                            "ERROR 14: Failed to format regions. Firmware update failed.",
+                            ["mode bootloader"], False),
+    "final_reset_fails": (["--fail", "reset"], FAILED,
+                          "ERROR 22: Failed to reset the device. Firmware update failed.",
+                          ["mode bootloader", "image-valid 1"], True),
+    "never_ready_after_the_final_reset": (["--busy", "reset:9"], FAILED,
+                                          "ERROR 23: Failed to get the device status. Firmware "
+                                          "update failed.", [], True),
+    # An error in the first status read: the touchpad is reset and read again, then updated.
+    "status_error_resets_first": (["--busy", "status:1"], UPDATED, SUCCESS_LINE,
+                                  ["mode firmware", "version 17"], True),
+    # Still in error after the reset that the first status read's error called for.
+    "never_ready_after_the_first_reset": (["--busy", "status:4"], FAILED,
+                                          "ERROR 10: Failed to get the device status. Firmware "
+                                          "update failed.", ["version 16", "flash-bytes 0"],
+                                          False),
 }
 
 
@@ -206,6 +227,42 @@ def test_failure_road(touchpad, name):
     assert record.has(*end_state), sorted(record.lines)
     if flash_is_image:
         assert record.flash_is_image()
+
+
+# A mup.xml beside an update that the program must not trust, and the reason its line gives: a
+# second name (a Unix hard link), or more than 1 MiB. (Wine 8 builds a file's owner and access
+# list from its Unix owner and mode, whatever SetFileSecurityW is given, so no other refusal of
+# the file can be made here; the Everyone-may-change one is a test above.)
+MUP_FILES = {
+    "mup_xml_with_a_second_name": "mup.xml has more than one name.",
+    "mup_xml_larger_than_1_mib": "mup.xml is larger than 1 MiB.",
+}
+
+
+@pytest.mark.parametrize("name", MUP_FILES)
+def test_mup_xml_refused_beside_an_update(touchpad, name):
+    touchpad.set_up()
+    mup = mup_xml(touchpad, name, name, name + "_display")
+    if name == "mup_xml_with_a_second_name":
+        os.link(mup, mup.with_name("second-name.xml"))
+    else:
+        with open(mup, "a") as text:
+            text.write(" " * (1 << 20))
+    run = touchpad.start(name, "/S")
+    touchpad.finish(run, UPDATED)
+    assert not run.log_problems(SUCCESS_LINE, f"Registry key inventory skipped: {MUP_FILES[name]}")
+    assert not touchpad.prefix.has_key(f"SOFTWARE\\FwuE2E\\{name}")
+
+
+def test_mup_xml_naming_a_key_that_cannot_be_made_writes_the_other(touchpad):
+    # A registry key's name is at most 255 characters: creating a longer one fails.
+    touchpad.set_up()
+    mup_xml(touchpad, "long_key", "K" * 300, "ShortDisplay")
+    run = touchpad.start("long_key", "/S")
+    touchpad.finish(run, UPDATED)
+    assert not run.log_problems(SUCCESS_LINE)
+    assert not touchpad.prefix.has_key("SOFTWARE\\FwuE2E\\" + "K" * 300)
+    assert touchpad.prefix.default_value(r"SOFTWARE\FwuE2E\ShortDisplay") == "Touchpad firmware 17"
 
 
 def test_two_runs_at_once_one_updates_the_other_waits_for_it(touchpad):

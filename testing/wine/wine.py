@@ -16,7 +16,7 @@ PROGRAM = r"C:\fwupdate\fwupdate.exe"
 CAPTION = "Talvex FW Update"
 # Wine hands Linux only the low 8 bits of an exit code.
 UPDATED, RESTART_HINT, FAILED = 0, 1, 1001 & 255
-NO_DEVICE, SAME_VERSION, DECLINED = 1003 & 255, 1004 & 255, 1007 & 255
+NO_DEVICE, SAME_VERSION, NEWER_VERSION, DECLINED = 1003 & 255, 1004 & 255, 1005 & 255, 1007 & 255
 NO_DEVICE_LINE = "ERROR: No eligible devices have been found. The firmware has not been updated."
 SUCCESS_LINE = "Firmware update successful."
 SAME_VERSION_LINE = "The device already has the target firmware version. Firmware update aborted."
