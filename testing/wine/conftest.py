@@ -169,14 +169,16 @@ class Touchpad:
             f"{run.name}: the touchpad saw the host do what a careful host never does"
 
     def tool(self, *args):
-        status, said = self.prefix.wine(r"C:\tools\touchpad\touchpad_tool.exe", *args, timeout=180)
+        status, said = self.prefix.wine(r"C:\tools\touchpad\touchpad_tool.exe", *args, timeout=180,
+                                        stderr=subprocess.STDOUT)
         with open(self.prefix.out / "touchpad.txt", "a") as kept:
-            kept.write(said)
+            kept.write(f"> touchpad_tool {' '.join(args)[:200]}: status {status}\n{said}")
         return status, said
 
     def set_up(self, *options):
         """Builds the machine the options of fwupdate-sim describe; waits until Wine shows it."""
-        assert self.tool("set-up", *options)[0] == 0, f"the touchpad is set up as {options}"
+        status, said = self.tool("set-up", *options)
+        assert status == 0, f"the touchpad is set up as {options}: status {status}, {said[-2000:]}"
 
     def record(self, name):
         """Once Wine has settled, the touchpad's record and flash in C:\\e2e\\NAME."""

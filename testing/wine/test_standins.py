@@ -107,7 +107,7 @@ WORLDS = {
                            ("instance_id", "instance-id"),
                            ("string_instance_id", "instance-id-type"))},
     "stale_not_disableable_is_uninstalled_first": (
-        "--restart fail --stale ok --break stale-not-disableable", UPDATED, SUCCESS_LINE,
+        "--restart fail --stale ok --break stale-not-disableable", RESTART_HINT, RESTART_LINE,
         [(STALE.format(problem=0, disables=1, enables=1, uninstalls=1),)]),
     "stale_service_unread_is_left_alone": (
         "--restart fail --stale ok --break stale-service", RESTART_HINT, RESTART_LINE,

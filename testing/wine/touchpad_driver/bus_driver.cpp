@@ -621,6 +621,12 @@ NTSTATUS set_up(IRP* irp) {
   {
     Locked locked;
     result.accepted = e2e::machine_from_text(text, &setup, &why);
+    // The device world's faults live in the simulated device tree, which Wine's own
+    // configuration manager does not consult: only the stand-ins' world makes them real.
+    if (result.accepted && !setup.breakages.empty()) {
+      result.accepted = false;
+      why = "--break: the device world's faults are not made real by the bus";
+    }
     if (result.accepted) {
       sim::set_up_machine(setup);
       g_bus->record = Record{};
