@@ -176,8 +176,13 @@ class Touchpad:
         return status, said
 
     def set_up(self, *options):
-        """Builds the machine the options of fwupdate-sim describe; waits until Wine shows it."""
+        """Builds the machine the options of fwupdate-sim describe; waits until Wine shows it.
+        A set-up that fails is made once more: once in five full runs the tool ended with status 1
+        and said nothing, a fault of the test's world, not of the program (touchpad.txt keeps both
+        attempts)."""
         status, said = self.tool("set-up", *options)
+        if status != 0:
+            status, said = self.tool("set-up", *options)
         assert status == 0, f"the touchpad is set up as {options}: status {status}, {said[-2000:]}"
 
     def record(self, name):
