@@ -3,7 +3,7 @@
 # UndefinedBehaviorSanitizer, the mutation run against the Linux tests, the Windows cross-build
 # with its checks, the Windows program under Wine (without a touchpad, then on an emulated one, then
 # its stack protector's runtime),
-# and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 45 by default).
+# and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -45,7 +45,7 @@ pytest-3 testing/wine -rxX --exe build/windows/platform/win32/fwupdate.exe \
   --fwimage build/linux/tools/fwimage --build build/windows
 testing/stack_guard/run.sh build/windows/platform/win32/fwupdate.exe
 
-seconds=${FWU_FUZZ_SECONDS:-45}
+seconds=${FWU_FUZZ_SECONDS:-30}
 fuzz_targets=(hex_reader device_answers command_line inventory)
 echo "=== fuzz (${fuzz_targets[*]}, $seconds s each)"
 cmake --preset fuzz >/dev/null
