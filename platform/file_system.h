@@ -48,7 +48,6 @@ struct FileFacts {
 // links, and any later kind so marked) carry this bit; the others (a cloud file placeholder, a
 // deduplicated file) keep the object where it is.
 constexpr uint32_t kReparseTagNameSurrogate = 0x20000000;
-constexpr uint32_t kReparseTagMountPoint = 0xA0000003;
 constexpr uint32_t kReparseTagSymlink = 0xA000000C;
 
 constexpr bool is_link(uint32_t reparse_tag) {

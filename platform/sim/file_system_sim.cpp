@@ -50,7 +50,7 @@ void revert_fs_redirection(const FsRedirection&) {}
 
 void AppendFile::close() {
   if (impl_ == nullptr) return;
-  sim::release_file(impl_->fd, true);
+  sim::release_file(impl_->fd);
   ::close(impl_->fd);
   delete impl_;
   impl_ = nullptr;
@@ -87,7 +87,7 @@ AppendFile::Impl* open_append(const HeldFile::Impl* directory, const char* name,
     *result = errno == ENOENT ? OpenResult::kNotFound : OpenResult::kFailed;
     return nullptr;
   }
-  sim::hold_file(fd, true);
+  sim::hold_file(fd);
   *result = OpenResult::kOpened;
   return new AppendFile::Impl{fd, std::move(path)};
 }

@@ -87,16 +87,16 @@ bool open_would_wait_or_fail(int directory_fd, const char* name) {
   return model.not_allowed || model.oplocked;
 }
 
-void hold_file(int fd, bool keeps_out_deleting) {
+void hold_file(int fd) {
   ++g_file_security.open_files;
   struct stat info {};
-  if (keeps_out_deleting && ::fstat(fd, &info) == 0) g_file_security.held.insert(file_key(info));
+  if (::fstat(fd, &info) == 0) g_file_security.held.insert(file_key(info));
 }
 
-void release_file(int fd, bool keeps_out_deleting) {
+void release_file(int fd) {
   --g_file_security.open_files;
   struct stat info {};
-  if (!keeps_out_deleting || ::fstat(fd, &info) != 0) return;
+  if (::fstat(fd, &info) != 0) return;
   auto found = g_file_security.held.find(file_key(info));
   if (found != g_file_security.held.end()) g_file_security.held.erase(found);
 }
@@ -185,9 +185,9 @@ OpenResult open_failure() {
   return OpenResult::kFailed;
 }
 
-HeldFile::Impl* held(int fd, std::string path, bool keeps_out_deleting) {
-  sim::hold_file(fd, keeps_out_deleting);
-  return new HeldFile::Impl{fd, std::move(path), keeps_out_deleting};
+HeldFile::Impl* held(int fd, std::string path) {
+  sim::hold_file(fd);
+  return new HeldFile::Impl{fd, std::move(path)};
 }
 
 // Opens `name` in the directory `directory_fd` as `flags` say, or, when it is a link and is not
@@ -227,7 +227,7 @@ HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
     return HeldFile();
   }
   *result = OpenResult::kOpened;
-  return HeldFile(held(fd, name, true));
+  return HeldFile(held(fd, name));
 }
 
 HeldFile HeldFile::open_directory(const char* name, bool follow, OpenResult* result) const {
@@ -235,7 +235,7 @@ HeldFile HeldFile::open_directory(const char* name, bool follow, OpenResult* res
   if (!sim::begin_step(impl_, "open", name, &path, result)) return HeldFile();
   int fd = open_at(impl_->fd, name, O_PATH | O_DIRECTORY, follow, result);
   if (fd < 0) return HeldFile();  // a file where a directory is asked for fails (ENOTDIR)
-  return HeldFile(held(fd, std::move(path), true));
+  return HeldFile(held(fd, std::move(path)));
 }
 
 HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const {
@@ -249,7 +249,7 @@ HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const 
   }
   int fd = open_at(impl_->fd, name, O_PATH | O_DIRECTORY, false, result);
   if (fd < 0) return HeldFile();
-  return HeldFile(held(fd, std::move(path), true));
+  return HeldFile(held(fd, std::move(path)));
 }
 
 HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const {
@@ -262,12 +262,12 @@ HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const
   }
   int fd = open_at(impl_->fd, name, O_RDONLY, false, result);
   if (fd < 0) return HeldFile();
-  return HeldFile(held(fd, std::move(path), true));
+  return HeldFile(held(fd, std::move(path)));
 }
 
 void HeldFile::close() {
   if (impl_ == nullptr) return;
-  sim::release_file(impl_->fd, impl_->keeps_out_deleting);
+  sim::release_file(impl_->fd);
   ::close(impl_->fd);
   delete impl_;
   impl_ = nullptr;

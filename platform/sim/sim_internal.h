@@ -11,7 +11,6 @@
 struct platform::HeldFile::Impl {
   int fd = -1;
   std::string path;
-  bool keeps_out_deleting = true;  // its sharing keeps other processes from renaming it
 };
 
 namespace sim {
@@ -38,10 +37,10 @@ void before_step(const std::string& step);
 // Whether another process's open may not go ahead now: the model says it is closed to the
 // program, or holds an oplock that the open would have to break.
 bool open_would_wait_or_fail(int directory_fd, const char* name);
-// Counts a descriptor the program holds, and keeps other processes from renaming what it holds
-// when `keeps_out_deleting`; `release_file` undoes it.
-void hold_file(int fd, bool keeps_out_deleting);
-void release_file(int fd, bool keeps_out_deleting);
+// Counts a descriptor the program holds and, as its sharing does on Windows, keeps other
+// processes from renaming what it holds; `release_file` undoes it.
+void hold_file(int fd);
+void release_file(int fd);
 // The Windows path of `name` in the directory reached by `directory`.
 std::string child_path(const std::string& directory, const char* name);
 // The start of a step on `name` in the held directory `parent`: tells the test of it ("VERB
