@@ -34,41 +34,83 @@ if [ -z "${FWU_COVERAGE_COUNT_ONLY:-}" ]; then
 fi
 
 # gcov of the MinGW toolchain reads every object of the program: its notes (.gcno) and, when the
-# object ran, its counts (.gcda); a line that ran in any object counts once.
+# object ran, its counts (.gcda); a line that ran in any object counts once. The backend probe's
+# own copy of platform/win32 is read apart, so that the lines only it ran are told apart from the
+# program's.
+probe_objects=$build/testing/wine/probes/CMakeFiles/backend_probe_platform.dir
 objects=$(find "$build/CMakeFiles/fwu_core.dir" "$build/CMakeFiles/fwu_platform.dir" \
-  "$build/platform/win32/CMakeFiles/fwupdate.dir" -name '*.gcno' | sort)
+  "$build/platform/win32/CMakeFiles/fwupdate.dir" "$probe_objects" -name '*.gcno' | sort)
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 n=0
 for object in $objects; do
   n=$((n + 1))
-  mkdir "$work/$n"
-  (cd "$work/$n" && x86_64-w64-mingw32-gcov --json-format "$root/${object%.gcno}.gcda" \
+  case $object in "$probe_objects"/*) kind=probe ;; *) kind=program ;; esac
+  mkdir -p "$work/$kind/$n"
+  (cd "$work/$kind/$n" && x86_64-w64-mingw32-gcov --json-format "$root/${object%.gcno}.gcda" \
     >/dev/null 2>&1)
 done
+
+# The functions the linker left out of the program because nothing in it refers to them (the
+# windows-coverage build gives each function a section of its own and drops the unused ones):
+# discarded, and defined nowhere in the linked program.
+program=$build/platform/win32
+awk '/^Discarded input sections/ {on = 1} /^Memory Configuration/ {on = 0}
+     on && $1 ~ /^\.text\$/ {print substr($1, 7)}' "$program/fwupdate.map" | sort -u \
+  >"$work/discarded.txt"
+x86_64-w64-mingw32-nm --defined-only "$program/linked/fwupdate.exe" | awk '{print $NF}' |
+  sort -u >"$work/defined.txt"
+comm -23 "$work/discarded.txt" "$work/defined.txt" >"$work/left-out.txt"
+
 python3 - "$work" "${FWU_COVERAGE_LINES:-0}" <<'EOF'
 import glob, gzip, json, sys
 from collections import defaultdict
 
-listing = sys.argv[2] == "1"
+work, listing = sys.argv[1], sys.argv[2] == "1"
+left_out_names = set(open(work + "/left-out.txt").read().split())
 CORE = ("app/", "device/", "image/", "pnp/", "log/", "resources/")
-lines = defaultdict(dict)  # file -> line number -> ran
-for report in glob.glob(sys.argv[1] + "/*/*.gcov.json.gz"):
-    for source in json.load(gzip.open(report))["files"]:
-        name = source["file"].removeprefix("./")
-        for line in source["lines"]:
-            seen = lines[name]
-            seen[line["line_number"]] = seen.get(line["line_number"], False) or line["count"] > 0
+
+
+def read(kind):
+    """file -> line number -> ran; and, by file, the functions the program does not hold."""
+    lines, left_out = defaultdict(dict), defaultdict(dict)
+    for report in glob.glob(f"{work}/{kind}/*/*.gcov.json.gz"):
+        for source in json.load(gzip.open(report))["files"]:
+            name = source["file"].removeprefix("./")
+            for function in source["functions"]:
+                if function["name"] in left_out_names:
+                    left_out[name][function["demangled_name"]] = range(
+                        function["start_line"], function["end_line"] + 1)
+            for line in source["lines"]:
+                seen = lines[name]
+                seen[line["line_number"]] = seen.get(line["line_number"], False) or line["count"] > 0
+    return lines, left_out
+
+
+program, left_out = read("program")
+probe, _ = read("probe")
 for title, prefixes in (("platform/win32", ("platform/win32/",)), ("core", CORE)):
-    files = sorted(name for name in lines if name.startswith(prefixes))
-    ran = total = 0
+    ran = by_probe = total = 0
     print(f"{title}:")
-    for name in files:
-        count, run = len(lines[name]), sum(lines[name].values())
-        ran, total = ran + run, total + count
-        print(f"  {name:44} {run:4} of {count:4}  {100 * run / count:5.1f} %")
-        unrun = sorted(number for number, ran in lines[name].items() if not ran)
+    for name in sorted(name for name in program if name.startswith(prefixes)):
+        outside = {number for lines in left_out[name].values() for number in lines}
+        counted = {number: seen for number, seen in program[name].items() if number not in outside}
+        if not counted:
+            continue
+        probed = {number for number, seen in counted.items()
+                  if not seen and probe.get(name, {}).get(number, False)}
+        count, run = len(counted), sum(counted.values()) + len(probed)
+        ran, by_probe, total = ran + run, by_probe + len(probed), total + count
+        alone = f"  ({len(probed)} by backend_probe alone)" if probed else ""
+        print(f"  {name:44} {run:4} of {count:4}  {100 * run / count:5.1f} %{alone}")
+        unrun = sorted(number for number, seen in counted.items()
+                       if not seen and number not in probed)
         if unrun and listing:
             print("      unrun: " + " ".join(map(str, unrun)))
-    print(f"  {'total':44} {ran:4} of {total:4}  {100 * ran / max(total, 1):5.1f} %")
+    alone = f"  ({by_probe} by backend_probe alone)" if by_probe else ""
+    print(f"  {'total':44} {ran:4} of {total:4}  {100 * ran / max(total, 1):5.1f} %{alone}")
+print("not counted: functions the linker left out of the program, as nothing in it calls them")
+for name in sorted(left_out):
+    for function, lines in sorted(left_out[name].items(), key=lambda item: item[1].start):
+        print(f"  {name}:{lines.start}-{lines.stop - 1}  {function}")
 EOF

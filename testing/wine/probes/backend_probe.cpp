@@ -1,7 +1,8 @@
 // Runs the parts of the Windows backend that the program's no-device road does not reach, on
 // whatever Wine offers: the registry calls of the inventory record, the walk over the present
 // HID interfaces and ACPI HID-class devices, the case-blind comparison, the files held open to
-// be judged (facts, owner and access list, volume, sharing) and the run mutex. (The configuration
+// be judged (facts, owner and access list, volume, sharing), what a closed one refuses, and the
+// run mutex. (The configuration
 // manager's disable, enable and interface property calls end a Wine process, so they stay out.)
 // Prints one line per failed expectation; exit status 0 when there was none.
 #include <windows.h>
@@ -129,6 +130,7 @@ void held_files() {
          "directories are made in their held parents and held");
   expect(top.create_directory("log", &result).is_open(), "one that exists meanwhile is opened");
   AppendFile file = AppendFile::open(directory, "fw.log", &result);
+  Security security;
   expect(file.is_open() && file.facts(&facts) && facts.links == 1 && !facts.reparse_point,
          "the log file opens in its held directory, with one name and no reparse point");
   expect(!AppendFile::open(directory, "fw.log", &result).is_open() &&
@@ -140,6 +142,8 @@ void held_files() {
   file = AppendFile::open_through_reparse_point(directory, "fw.log", &result);
   expect(file.facts(&facts) && facts.volume == first.volume && facts.index == first.index,
          "opened again, it is the same file");
+  expect(file.security(&security) && security.has_owner && security.has_dacl,
+         "the log file's owner and access list are read through the handle that writes it");
   file = AppendFile();
   expect(!AppendFile::open_through_reparse_point(directory, "none.log", &result).is_open(),
          "opening through a reparse point creates nothing");
@@ -147,7 +151,6 @@ void held_files() {
   HeldFile held = directory.open_file_to_read("fw.log", &result);
   char text[7] = {};
   bool remote = true;
-  Security security;
   expect(held.is_open() && held.facts(&facts) && facts.size == 6, "a file held to be read");
   expect(held.read(text, 6) && std::string(text) == "a\r\nb\r\n", "lines end in CR LF");
   expect(held.on_network_volume(&remote) && !remote, "its volume is a local one");
@@ -179,6 +182,38 @@ void held_files() {
   print_security("the file's owner as the program's user", Security{true, user, true, {}});
 }
 
+// What is not open opens nothing below it, and a name no counted string can hold is refused
+// before it reaches the system: each ends in a plain failure, never in a call with a bad handle.
+void refusals() {
+  using namespace platform;
+  const HeldFile closed;
+  OpenResult result = OpenResult::kOpened;
+  expect(!closed.open_directory("x", false, &result).is_open() && result == OpenResult::kFailed,
+         "a directory is opened only in an open one");
+  result = OpenResult::kOpened;
+  expect(!closed.create_directory("x", &result).is_open() && result == OpenResult::kFailed,
+         "a directory is made only in an open one");
+  result = OpenResult::kOpened;
+  expect(!closed.open_file_to_read("x", &result).is_open() && result == OpenResult::kFailed,
+         "a file is read only in an open directory");
+  result = OpenResult::kOpened;
+  expect(!AppendFile::open(closed, "x", &result).is_open() && result == OpenResult::kFailed,
+         "a log file is opened only in an open directory");
+  result = OpenResult::kOpened;
+  expect(!AppendFile::open_through_reparse_point(closed, "x", &result).is_open() &&
+             result == OpenResult::kFailed,
+         "and opened again only in an open one");
+  AppendFile none;
+  Security security;
+  expect(!none.security(&security) && !none.write_line("x"), "a closed log file tells nothing");
+  HeldFile root = HeldFile::open_start("C:\\", &result);
+  std::string long_name(40000, 'n');
+  result = OpenResult::kOpened;
+  expect(root.is_open() && !root.open_file_to_read(long_name.c_str(), &result).is_open() &&
+             result == OpenResult::kFailed,
+         "a name of 40,000 characters is refused");
+}
+
 void run_mutex() {
   using namespace platform;
   const Sid administrators{5, {32, 544}};
@@ -203,6 +238,7 @@ int main() {
   hid_interfaces();
   acpi_devices();
   held_files();
+  refusals();
   run_mutex();
   return g_failures == 0 ? 0 : 1;
 }
