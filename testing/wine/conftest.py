@@ -154,10 +154,10 @@ class Touchpad:
     def __init__(self, prefix, image):
         self.prefix, self.image = prefix, image
 
-    def start(self, name, *args):
+    def start(self, name, *args, **program):
         """A run with a log file in its own folder (silent when args say /S)."""
         return self.prefix.start(name, *args, f"/vLOGFILE=C:\\runs\\{name}\\fw.log",
-                                 dlls=self.DLLS)
+                                 dlls=self.DLLS, **program)
 
     def finish(self, run, status, irregular=()):
         """Waits for the run, then reads the touchpad's record: the touchpad judged the host's

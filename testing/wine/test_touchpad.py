@@ -11,7 +11,7 @@ import pytest
 
 from checks.feature_calls import feature_call_problems
 from checks.log_file import seconds
-from wine import (DECLINED, FAILED, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT,
+from wine import (DECLINED, FAILED, NO_DEVICE, NO_DEVICE_LINE, RESTART_HINT, ROOT,
                   SAME_VERSION, SAME_VERSION_LINE, SUCCESS_LINE, UPDATED, box_text, boxes, press,
                   screenshot, visible_windows, wait_for_box)
 
@@ -95,10 +95,10 @@ def mup_xml(touchpad, name, key, display):
 
 
 def test_silent_update_restarts_the_transport_device_and_writes_the_inventory(touchpad):
-    # Wine reports the user running it as the owner of every file (backend_probe.exe prints a
-    # file's owner and access list) and as the program's token user; the access list lets only
-    # SYSTEM and that user change the file: a mup.xml that passes for the right reason, and the
-    # real registry calls write both default values.
+    # Wine reports the user running it as the owner of every file that Unix user owns
+    # (backend_probe.exe prints a file's owner and access list) and as the program's token user;
+    # the access list lets only SYSTEM and that user change the file: a mup.xml that passes for
+    # the right reason, and the real registry calls write both default values.
     touchpad.set_up()
     mup_xml(touchpad, "silent", "Touchpad", "Display")
     run, seen = touchpad.start("silent", "/S"), []
@@ -224,13 +224,48 @@ def test_failure_road(touchpad, name):
         assert record.flash_is_image()
 
 
+# The shipped image spoilt in a copy of the program, at its own length so that the resource
+# stays as it was around it: a record whose checksum does not add up, a line longer than any
+# record (its line ends made blanks), the end record before any data, and before it only two
+# bytes (the device's first region holds at least 8).
+SPOILT_IMAGES = {
+    "checksum": lambda text: text[:14] + bytes([text[14] ^ 1]) + text[15:],
+    "long_line": lambda text: text[:200].replace(b"\n", b" ") + text[200:],
+    "no_data": lambda text: b":00000001FF\r\n" + text[13:],
+    "short_first_region": lambda text: b":020000000102FB\r\n:00000001FF\r\n" + text[30:],
+}
+
+
+@pytest.mark.parametrize("name", SPOILT_IMAGES)
+def test_spoilt_image_never_reaches_the_touchpad(touchpad, built, name):
+    shipped = (ROOT / "resources/firmware.hex").read_bytes()
+    program = built.exe.read_bytes()
+    assert program.count(shipped) == 1, "the program carries the image once, as it is"
+    spoilt = SPOILT_IMAGES[name](shipped)
+    assert len(spoilt) == len(shipped) and spoilt != shipped
+    name = "spoilt_image_" + name
+    folder = touchpad.prefix.drive_c / "spoilt" / name
+    folder.mkdir(parents=True)
+    (folder / "fwupdate.exe").write_bytes(program.replace(shipped, spoilt))
+    touchpad.set_up()
+    run = touchpad.start(name, "/S", program=f"C:\\spoilt\\{name}\\fwupdate.exe")
+    touchpad.finish(run, FAILED)
+    record = touchpad.record(name)
+    assert not run.log_problems("ERROR 7: Firmware image is corrupted. Firmware update failed.")
+    assert not reached(record, run)
+    assert record.has("mode firmware", "version 16", "flash-bytes 0"), sorted(record.lines)
+
+
 # A mup.xml beside an update that the program must not trust, and the reason its line gives: a
-# second name (a Unix hard link), or more than 1 MiB. (Wine 8 builds a file's owner and access
-# list from its Unix owner and mode, whatever SetFileSecurityW is given, so no other refusal of
-# the file can be made here; the Everyone-may-change one is a test above.)
+# second name (a Unix hard link), more than 1 MiB, or another Unix account as its owner. (Wine 8
+# builds a file's owner and access list from its Unix owner and mode, whatever SetFileSecurityW
+# is given, so no other refusal of the file can be made here; the Everyone-may-change one is a
+# test above.)
 MUP_FILES = {
     "mup_xml_with_a_second_name": "mup.xml has more than one name.",
     "mup_xml_larger_than_1_mib": "mup.xml is larger than 1 MiB.",
+    "mup_xml_of_another_unix_account": "mup.xml is not owned by SYSTEM, Administrators, "
+                                       "TrustedInstaller or the account the program runs as.",
 }
 
 
@@ -240,6 +275,11 @@ def test_mup_xml_refused_beside_an_update(touchpad, name):
     mup = mup_xml(touchpad, name, name, name + "_display")
     if name == "mup_xml_with_a_second_name":
         os.link(mup, mup.with_name("second-name.xml"))
+    elif name == "mup_xml_of_another_unix_account":
+        # Wine shows a file of another Unix account as owned by a Windows account of its own.
+        if os.getuid() != 0:
+            pytest.skip("only root gives a file to another Unix account")
+        os.chown(mup, os.getuid() + 1000, -1)
     else:
         with open(mup, "a") as text:
             text.write(" " * (1 << 20))

@@ -55,19 +55,21 @@ class Prefix:
         for file in files:
             (self.drive_c / folder / Path(file).name).write_bytes(Path(file).read_bytes())
 
-    def start(self, name, *args, dlls, debug="+loaddll,+hid", **env):
-        return Run(self, name, args, dlls, debug, env)
+    def start(self, name, *args, dlls, debug="+loaddll,+hid", program=PROGRAM, **env):
+        return Run(self, name, program, args, dlls, debug, env)
 
     def stop(self):
         subprocess.run(["timeout", "60", "wineserver", "-k"], env=self.env)
 
 
 class Run:
-    """One run of the program, started in the background with C:\\runs\\NAME as its current
-    directory and Wine's trace in build/wine/NAME.stderr. Several may be under way at once."""
+    """One run of the program (or of a copy of it elsewhere), started in the background with
+    C:\\runs\\NAME as its current directory and Wine's trace in build/wine/NAME.stderr. Several
+    may be under way at once."""
 
-    def __init__(self, prefix, name, args, dlls, debug, env):
-        self.prefix, self.name, self.arguments = prefix, name, " ".join(args)
+    def __init__(self, prefix, name, program, args, dlls, debug, env):
+        self.prefix, self.name, self.program = prefix, name, program
+        self.arguments = " ".join(args)
         self.folder = prefix.drive_c / "runs" / name
         self.folder.mkdir(parents=True, exist_ok=True)
         self.trace = prefix.out / f"{name}.stderr"
@@ -75,7 +77,7 @@ class Run:
         self.started = int(time.time())
         with open(self.trace, "wb") as trace:
             self.process = subprocess.Popen(
-                ["timeout", "180", "wine", PROGRAM, *args], cwd=self.folder,
+                ["timeout", "180", "wine", program, *args], cwd=self.folder,
                 stdout=subprocess.DEVNULL, stderr=trace,
                 env=dict(prefix.env, WINEDLLOVERRIDES=dlls, WINEDEBUG="-all," + debug, **env))
 
@@ -87,7 +89,7 @@ class Run:
 
     def log_problems(self, *lines, log=None):
         """What is wrong with the run's log (by default fw.log in its folder)."""
-        return log_problems(log or self.folder / "fw.log", f'"{PROGRAM}" {self.arguments}',
+        return log_problems(log or self.folder / "fw.log", f'"{self.program}" {self.arguments}',
                             self.started, self.ended, lines)
 
 
