@@ -43,6 +43,8 @@ MACHINES = {
         "status", "info", "reset", "invoke", "format-image", "format-region", "write", "flush",
         "validate")},
     "fails_later_write": ["--fail", "write:5"],
+    # The request for the device information goes out; its answer cannot be read.
+    "fails_info_read": ["--fail", "info:2"],
 }
 
 
