@@ -120,6 +120,31 @@ def smoke_prefix(fresh_prefix, out, built):
     prefix.stop()
 
 
+# libfaketime in every Wine process of a prefix: a process's clocks, the monotonic one too, are then
+# the real time plus an offset. The server reads its offset from a file at every look, so that a
+# test moves the server's clock on by writing it; the other processes keep an offset of 0 (the
+# log's stamps stay true). Every wait of a Wine process is timed by the server.
+FAKETIME = "/usr/lib/x86_64-linux-gnu/faketime/libfaketime.so.1"
+
+
+@pytest.fixture(scope="session")
+def clock_prefix(fresh_prefix, out, built):
+    """A prefix whose server's clock a test moves on, and the file that says by how much."""
+    prefix = copy_prefix(fresh_prefix, out, "clock-prefix", "mscoree,mshtml=", built)
+    prefix.install([built.probes / "holder.exe"], "tools")
+    prefix.reg_add(r"HKCU\Software\Wine\Debug", "RelayInclude",
+                   "kernel32.WaitForSingleObject;kernelbase.WaitForSingleObject")
+    offset = out / "clock-offset.txt"
+    offset.write_text("+0\n")
+    # The server of the set-up ends; the one started now serves every later process there.
+    prefix.stop()
+    subprocess.run(["wineserver", "-p"], check=True, env=dict(
+        prefix.env, LD_PRELOAD=FAKETIME, FAKETIME_TIMESTAMP_FILE=str(offset), FAKETIME_NO_CACHE="1"))
+    prefix.env.update(LD_PRELOAD=FAKETIME, FAKETIME="+0")
+    yield prefix, offset
+    prefix.stop()
+
+
 def keep_wine_up(prefix, built, system_dlls):
     """The given stand-ins in the prefix's system directory, used by the program's runs alone.
 

@@ -162,9 +162,9 @@ def holder(smoke_prefix, built):
                          "kernel32.SetDefaultDllDirectories;kernelbase.SetDefaultDllDirectories;"
                          "kernel32.WaitForSingleObject;kernelbase.WaitForSingleObject")
 
-    def start(*args):
+    def start(*args, prefix=smoke_prefix):
         process = subprocess.Popen(["timeout", "120", "wine", r"C:\tools\holder.exe", *args],
-                                   env=smoke_prefix.env, stdin=subprocess.PIPE,
+                                   env=prefix.env, stdin=subprocess.PIPE,
                                    stdout=subprocess.PIPE, stderr=subprocess.DEVNULL)
         said = process.stdout.readline().decode(errors="replace").strip()
         if said != "held":
@@ -222,6 +222,40 @@ def test_run_mutex_taken_first(smoke_prefix, holder, name):
     assert run.finish() == NO_DEVICE
     assert not run.log_problems(NO_DEVICE_LINE, log=smoke_prefix.drive_c / f"fwlogs/{name}.log")
     assert waits_for_the_run_mutex(run.trace) == waits
+
+
+WAITED_IN_VAIN = ("Another run of the firmware update did not end within 10 minutes; this run goes "
+                  "on without waiting for it.")
+
+
+def test_run_mutex_held_for_ever_is_waited_for_10_minutes_then_the_run_goes_on(clock_prefix,
+                                                                                holder):
+    prefix, offset = clock_prefix
+    first = holder("mutex", PROGRAMS_MUTEX, prefix=prefix)
+    name = "run_mutex_held_for_ever"
+    run = prefix.start(name, "/S", rf"/vLOGFILE=C:\runs\{name}\fw.log", dlls="mscoree,mshtml=",
+                       debug="+relay")
+
+    def move_clock_to(seconds):
+        """The server's clock SECONDS on from where it started (and the few seconds the test
+        takes); a run of cmd makes the server look at it and end every wait whose time is up."""
+        offset.write_text(f"+{seconds}\n")
+        for _ in range(5):
+            prefix.wine("cmd", "/c", "exit")
+            if run.process.poll() is not None:
+                break
+
+    time.sleep(4)
+    assert run.process.poll() is None, "the run waits while the holder holds the mutex"
+    move_clock_to(9 * 60)
+    assert run.process.poll() is None, "9 minutes on, the run still waits"
+    move_clock_to(11 * 60)
+    assert run.finish() == NO_DEVICE
+    assert first.poll() is None, "the holder held the mutex all along"
+    first.stdin.close()
+    first.wait()
+    assert not run.log_problems(WAITED_IN_VAIN, NO_DEVICE_LINE)
+    assert waits_for_the_run_mutex(run.trace) == ["00000102"], "WAIT_TIMEOUT"
 
 
 @pytest.mark.parametrize("name", ["log_path_names_a_folder", "log_file_held_without_sharing",
