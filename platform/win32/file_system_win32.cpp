@@ -87,21 +87,22 @@ bool to_wide(const char* name, std::wstring* wide) {
   return true;
 }
 
-// NtCreateFile of `name` in the directory `parent`: nothing of the path above it is looked up
-// again. FILE_COMPLETE_IF_OPLOCKED makes an open that would have to wait for another process to
-// acknowledge an oplock break return at once; the program then gives that open up, so that no
-// other process can make it wait.
-HANDLE open_in(HANDLE parent, const char* name, ACCESS_MASK access, ULONG share, ULONG disposition,
-               ULONG options, OpenResult* result) {
+// NtCreateFile of `name` in the held directory `parent`: nothing of the path above it is looked
+// up again, and a directory that is not open opens nothing. FILE_COMPLETE_IF_OPLOCKED makes an
+// open that would have to wait for another process to acknowledge an oplock break return at
+// once; the program then gives that open up, so that no other process can make it wait.
+HANDLE open_in(const HeldFile::Impl* parent, const char* name, ACCESS_MASK access, ULONG share,
+               ULONG disposition, ULONG options, OpenResult* result) {
   std::wstring wide;
-  if (!to_wide(name, &wide) || wide.size() * sizeof(wchar_t) > 0xFFFE) {
+  if (parent == nullptr || !to_wide(name, &wide) || wide.size() * sizeof(wchar_t) > 0xFFFE) {
     *result = OpenResult::kFailed;
     return INVALID_HANDLE_VALUE;
   }
   auto bytes = static_cast<USHORT>(wide.size() * sizeof(wchar_t));
   UNICODE_STRING object_name{bytes, bytes, wide.data()};
   OBJECT_ATTRIBUTES attributes;
-  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent, nullptr);
+  InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent->handle.get(),
+                             nullptr);
   IO_STATUS_BLOCK status{};
   HANDLE handle = nullptr;
   NTSTATUS opened = win32::system_dll::NtCreateFile(
@@ -143,6 +144,14 @@ AppendFile::Impl* append_to(HANDLE handle, OpenResult* result) {
   return new AppendFile::Impl{stream, handle};
 }
 
+// The file `name` in `directory` opened to be appended to, shared with nobody.
+AppendFile::Impl* open_to_append(const HeldFile::Impl* directory, const char* name,
+                                 ULONG disposition, ULONG options, OpenResult* result) {
+  HANDLE handle = open_in(directory, name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, 0, disposition,
+                          options | FILE_NON_DIRECTORY_FILE, result);
+  return handle == INVALID_HANDLE_VALUE ? nullptr : append_to(handle, result);
+}
+
 }  // namespace
 
 FsRedirection disable_fs_redirection() {
@@ -163,28 +172,13 @@ void AppendFile::close() {
 }
 
 AppendFile AppendFile::open(const HeldFile& directory, const char* name, OpenResult* result) {
-  if (directory.impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return AppendFile();
-  }
-  HANDLE handle =
-      open_in(directory.impl_->handle.get(), name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, 0,
-              FILE_OPEN_IF, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result);
-  if (handle == INVALID_HANDLE_VALUE) return AppendFile();
-  return AppendFile(append_to(handle, result));
+  return AppendFile(
+      open_to_append(directory.impl_, name, FILE_OPEN_IF, FILE_OPEN_REPARSE_POINT, result));
 }
 
 AppendFile AppendFile::open_through_reparse_point(const HeldFile& directory, const char* name,
                                                   OpenResult* result) {
-  if (directory.impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return AppendFile();
-  }
-  HANDLE handle =
-      open_in(directory.impl_->handle.get(), name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, 0,
-              FILE_OPEN, FILE_NON_DIRECTORY_FILE, result);
-  if (handle == INVALID_HANDLE_VALUE) return AppendFile();
-  return AppendFile(append_to(handle, result));
+  return AppendFile(open_to_append(directory.impl_, name, FILE_OPEN, 0, result));
 }
 
 bool AppendFile::facts(FileFacts* facts) const {
@@ -211,34 +205,20 @@ HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
 }
 
 HeldFile HeldFile::open_directory(const char* name, bool follow, OpenResult* result) const {
-  if (impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return HeldFile();
-  }
   ULONG options = FILE_DIRECTORY_FILE | (follow ? 0 : FILE_OPEN_REPARSE_POINT);
-  return HeldFile(held(open_in(impl_->handle.get(), name, kDirectoryAccess, kDirectorySharing,
-                               FILE_OPEN, options, result)));
+  return HeldFile(
+      held(open_in(impl_, name, kDirectoryAccess, kDirectorySharing, FILE_OPEN, options, result)));
 }
 
 HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const {
-  if (impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return HeldFile();
-  }
   // Made and opened in one call: nobody can put anything in its place in between.
-  return HeldFile(
-      held(open_in(impl_->handle.get(), name, kDirectoryAccess, kDirectorySharing, FILE_OPEN_IF,
-                   FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
+  return HeldFile(held(open_in(impl_, name, kDirectoryAccess, kDirectorySharing, FILE_OPEN_IF,
+                               FILE_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
 }
 
 HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const {
-  if (impl_ == nullptr) {
-    *result = OpenResult::kFailed;
-    return HeldFile();
-  }
-  return HeldFile(
-      held(open_in(impl_->handle.get(), name, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ,
-                   FILE_OPEN, FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
+  return HeldFile(held(open_in(impl_, name, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
 }
 
 void HeldFile::close() {
