@@ -143,14 +143,12 @@ void set_up_breakage(Breakage breakage) {
       for (Node& each : device_tree().nodes) each.locate = Fault::always();
       break;
     case Breakage::kStaleNotDisableable:
-    case Breakage::kStaleService:
       if (g_stale_device == 0) break;
-      if (breakage == Breakage::kStaleService) {
-        node(g_stale_device).service_read = Fault::always();
-      } else {
-        node(g_stale_device).not_disableable = Fault::next(1);
-        node(g_stale_device).on_uninstall = Removal::kReinstalled;
-      }
+      node(g_stale_device).not_disableable = Fault::next(1);
+      node(g_stale_device).on_uninstall = Removal::kReinstalled;
+      break;
+    case Breakage::kStaleService:
+      if (g_stale_device != 0) node(g_stale_device).service_read = Fault::always();
       break;
     case Breakage::kReopen:
       hid_world().interfaces[static_cast<size_t>(touchpad_interface())].open = Fault::from_nth(2);
