@@ -75,15 +75,28 @@ class Run:
         self.trace = prefix.out / f"{name}.stderr"
         self.status = self.ended = None
         self.started = int(time.time())
+        self.command = ["timeout", "180", "wine", program, *args]
+        self.env = dict(prefix.env, WINEDLLOVERRIDES=dlls, WINEDEBUG="-all," + debug, **env)
+        self.launch()
+
+    def launch(self):
         with open(self.trace, "wb") as trace:
-            self.process = subprocess.Popen(
-                ["timeout", "180", "wine", program, *args], cwd=self.folder,
-                stdout=subprocess.DEVNULL, stderr=trace,
-                env=dict(prefix.env, WINEDLLOVERRIDES=dlls, WINEDEBUG="-all," + debug, **env))
+            self.process = subprocess.Popen(self.command, cwd=self.folder, env=self.env,
+                                            stdout=subprocess.DEVNULL, stderr=trace)
 
     def finish(self):
+        """Waits for the run to end. A run whose trace stays empty never reached the program:
+        every run traces at least the DLLs Wine loads for it, so Wine's launcher ended before
+        loading any (seen once in some twenty full runs, with the program's log never made). Such
+        a run is started once more, and relaunches.txt keeps its status."""
         if self.status is None:
             self.status = self.process.wait()
+            if self.trace.stat().st_size == 0:
+                with open(self.prefix.out / "relaunches.txt", "a") as kept:
+                    kept.write(f"{self.name}: Wine's launcher ended with {self.status}, "
+                               "its trace empty\n")
+                self.launch()
+                self.status = self.process.wait()
             self.ended = int(time.time())
         return self.status
 
