@@ -87,8 +87,8 @@ class Run:
     def finish(self):
         """Waits for the run to end. A run whose trace stays empty never reached the program:
         every run traces at least the DLLs Wine loads for it, so Wine's launcher ended before
-        loading any (seen once in some twenty full runs, with the program's log never made). Such
-        a run is started once more, and relaunches.txt keeps its status."""
+        loading any (seen once so far, with the program's log never made). Such a run is started
+        once more, and relaunches.txt keeps its status."""
         if self.status is None:
             self.status = self.process.wait()
             if self.trace.stat().st_size == 0:
