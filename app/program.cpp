@@ -61,6 +61,8 @@ platform::RunMutex one_run_at_a_time(bool* timed_out) {
 
 int run_program(std::string_view argument_text, const char* command_line) {
   read_command_line(argument_text);
+  // Held from the start, for mup.xml at the end: nothing renamed meanwhile changes which it is.
+  platform::HeldFile current_directory = hold_current_directory();
   bool waited_in_vain = false;
   platform::RunMutex run_mutex = one_run_at_a_time(&waited_in_vain);
   // An update waits a few hundred times, mostly 6 or 10 ms at a time; at the default tick of
@@ -83,7 +85,7 @@ int run_program(std::string_view argument_text, const char* command_line) {
     log_line("ERROR: No eligible devices have been found. The firmware has not been updated.");
   } else {
     exit_code = run_update();
-    if (exit_code < 1000) write_inventory_record();
+    if (exit_code < 1000) write_inventory_record(current_directory);
   }
 
   end_stamp();

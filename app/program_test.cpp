@@ -1,7 +1,9 @@
 #include "app/program.h"
 
+#include <algorithm>
 #include <fstream>
 #include <string>
+#include <vector>
 
 #include "log/log_file.h"
 #include "platform/sim/machine.h"
@@ -98,6 +100,20 @@ TEST_F(ProgramTest, TouchpadThatTheRepairBringsBackIsUpdated) {
   set_up(sim::DeviceStart::kAfterRepair);
   EXPECT_EQ(run("/S"), 0);
   EXPECT_EQ(sim::running_version(), 17);
+  EXPECT_TRUE(inventory_written());
+}
+
+TEST_F(ProgramTest, CurrentDirectoryIsOpenedOnceBeforeAnythingElseAndServesTheRecord) {
+  // Not looked up again minutes later, when whoever may write above it could have swapped it.
+  set_up(sim::DeviceStart::kNormal);
+  sim::files().before_step = [](const std::string& step) {
+    if (step == "open .") sim::record_event("current directory opened");
+  };
+  EXPECT_EQ(run("/S /vLOGFILE=C:\\fw.log"), 0);
+  const std::vector<std::string>& events = sim::events().lines;
+  EXPECT_EQ(std::count(events.begin(), events.end(), "current directory opened"), 1);
+  ASSERT_FALSE(events.empty());
+  EXPECT_EQ(events.front(), "current directory opened");
   EXPECT_TRUE(inventory_written());
 }
 

@@ -27,7 +27,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   std::string text(reinterpret_cast<const char*>(data), size);
   std::ofstream("mup.xml", std::ios::binary) << text;
 
-  fwu::write_inventory_record();
+  fwu::write_inventory_record(fwu::hold_current_directory());
 
   const sim::Registry& registry = sim::registry();
   require(registry.open_keys == 0);

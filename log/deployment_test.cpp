@@ -289,7 +289,7 @@ TEST_P(DeploymentTest, OnlyWhatNoOtherAccountCanChangeSteersTheProgram) {
 
   // mup.xml: its list alone, then what the run does with it.
   EXPECT_EQ(judge_security(place.file, ObjectKind::kFile, accounts), place.file_verdict) << "file";
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(sim::file_security().open_files, 0);
   if (place.writes_record) {
     const sim::RegistryKeyRecord* key = sim::find_key("SOFTWARE\\X\\Touchpad");

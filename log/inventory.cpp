@@ -88,8 +88,8 @@ const char* refusal(FileVerdict verdict) {
   switch (verdict) {
     case FileVerdict::kLink:
       return "mup.xml is a link.";
-    case FileVerdict::kReparsePoint:
-      return "mup.xml is a reparse point that is not a link.";
+    case FileVerdict::kNotTheSameFile:
+      return "mup.xml opened through its reparse point is another file.";
     case FileVerdict::kLinked:
       return "mup.xml has more than one name.";
     case FileVerdict::kNetworkVolume:
@@ -115,23 +115,43 @@ const char* refusal(FileVerdict verdict) {
 
 }  // namespace
 
-void write_inventory_record() {
+platform::HeldFile hold_current_directory() {
+  platform::OpenResult result;
+  return platform::HeldFile::open_start(".", &result);
+}
+
+void write_inventory_record(const platform::HeldFile& current_directory) {
   // Opened once and judged from that same handle, which stays open until the text is read: while
   // it is held nobody can write, rename or replace the file (it is shared for reading only).
   // An open that would have to wait for another process to give up an oplock on the file fails
   // instead: nobody can stall the run, with the touchpad's update behind it, on this step.
   platform::OpenResult result;
-  platform::HeldFile here = platform::HeldFile::open_start(".", &result);
-  platform::HeldFile file = here.open_file_to_read("mup.xml", &result);
+  platform::HeldFile file = current_directory.open_file_to_read("mup.xml", &result);
   if (!file.is_open()) return;
+  // A reparse point that is no link keeps the file where it is, but only its filter shows the
+  // bytes: the file is opened again through it while the first handle keeps its name, and must
+  // be the same file.
+  platform::HeldFile through;
+  platform::FileFacts facts;
+  platform::FileFacts again;
+  if (file.facts(&facts) && facts.reparse_point && !platform::is_link(facts.reparse_tag)) {
+    through = current_directory.open_file_to_read_through_reparse_point("mup.xml", &result);
+    if (!through.is_open() || !through.facts(&again)) return;
+    if (!platform::same_object(facts, again)) {
+      log_line("Registry key inventory skipped: %s", refusal(FileVerdict::kNotTheSameFile));
+      return;
+    }
+  }
+  const platform::HeldFile& source = through.is_open() ? through : file;
   uint64_t size = 0;
-  FileVerdict verdict = judge_file(file, kMaxMupSize, &size);
+  FileVerdict verdict = judge_file(source, kMaxMupSize, &size);
   if (verdict != FileVerdict::kTrusted) {
     log_line("Registry key inventory skipped: %s", refusal(verdict));
     return;
   }
   std::unique_ptr<char[]> text(new (std::nothrow) char[size == 0 ? 1 : size]);
-  if (text == nullptr || !file.read(text.get(), size)) return;
+  if (text == nullptr || !source.read(text.get(), size)) return;
+  through = platform::HeldFile();
   file = platform::HeldFile();
   write_from(std::string_view(text.get(), size));
 }

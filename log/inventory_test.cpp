@@ -33,7 +33,7 @@ const char kOneKey[] =
 
 TEST_F(InventoryTest, NamedKeyGetsItsDefaultValueWithTheTerminatingZero) {
   write_mup(kOneKey);
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   const sim::RegistryKeyRecord* key = sim::find_key("SOFTWARE\\X\\Touchpad");
   ASSERT_NE(key, nullptr);
   EXPECT_EQ(key->default_type, sim::kRegSz);
@@ -46,7 +46,7 @@ TEST_F(InventoryTest, NamedKeyGetsItsDefaultValueWithTheTerminatingZero) {
 TEST_F(InventoryTest, Wow64ProcessAsksForThe64BitView) {
   sim::process().wow64 = true;
   write_mup(kOneKey);
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(sim::registry().rights_requested, std::vector<uint32_t>{258});
 }
 
@@ -55,7 +55,7 @@ TEST_F(InventoryTest, QuotesAroundValuesAreDroppedButTheDisplayNameKeepsItsLastO
       "<registrykey componentID=x><name>\"HKEY_LOCAL_MACHINE\\SOFTWARE\\A\"</name>"
       "<value>\"1.7\"</value><displayName>\"HKEY_LOCAL_MACHINE\\SOFTWARE\\B\"</displayName>"
       "<displayValue>\"Touchpad firmware 17\"</displayValue>");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(value_of("SOFTWARE\\A"), "1.7");
   EXPECT_EQ(value_of("SOFTWARE\\B\""), "Touchpad firmware 17");
   EXPECT_EQ(sim::find_key("SOFTWARE\\B"), nullptr) << "only the parent of B\" may exist";
@@ -66,7 +66,7 @@ TEST_F(InventoryTest, UncreatableFirstKeyStillLetsTheDisplayPairThrough) {
   write_mup(
       "<registrykey componentID=x><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\A</name><value>1</value>"
       "<displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\B</displayName><displayValue>2</displayValue>");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(sim::find_key("SOFTWARE\\A"), nullptr);
   EXPECT_EQ(value_of("SOFTWARE\\B"), "2");
   EXPECT_EQ(read_file("fw.log"), "");
@@ -82,14 +82,14 @@ TEST_F(InventoryTest, DisplayPairIsSearchedFromTheValueOrFromTheKeyNameWhenTheKe
       "<displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\Late</displayName>"
       "<displayValue>late</displayValue>";
   write_mup(kTwoPairs);
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(value_of("SOFTWARE\\A"), "1");
   EXPECT_EQ(value_of("SOFTWARE\\Late"), "late");
   EXPECT_EQ(sim::find_key("SOFTWARE\\Early"), nullptr);
 
   sim::reset();
   sim::registry().fail_create.insert("software\\a");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(sim::find_key("SOFTWARE\\A"), nullptr);
   EXPECT_EQ(value_of("SOFTWARE\\Early"), "early");
   EXPECT_EQ(sim::find_key("SOFTWARE\\Late"), nullptr);
@@ -100,7 +100,7 @@ TEST_F(InventoryTest, MissingValueTagsStopBeforeTheDisplayPair) {
   write_mup(
       "<registrykey componentID=x><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\A</name><value>1"
       "<displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\B</displayName><displayValue>2</displayValue>");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(value_of("SOFTWARE\\A"), "<no value>");
   EXPECT_EQ(sim::find_key("SOFTWARE\\B"), nullptr);
   EXPECT_EQ(sim::registry().open_keys, 0);
@@ -111,7 +111,7 @@ TEST_F(InventoryTest, ValueThatCannotBeSetIsLoggedAndTheNextKeyGoesOn) {
   write_mup(
       "<registrykey componentID=x><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\A</name><value>1</value>"
       "<displayName>HKEY_LOCAL_MACHINE\\SOFTWARE\\B</displayName><displayValue>2</displayValue>");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(read_file("fw.log"), "Registry key inventory failed.\r\n");
   EXPECT_EQ(value_of("SOFTWARE\\B"), "2");
 }
@@ -128,7 +128,7 @@ TEST_F(InventoryTest, TagsAreFoundOnlyInTheirCaseAndAfterTheAnchor) {
            "",
        }) {
     write_mup(text);
-    write_inventory_record();
+    write_inventory_record(hold_current_directory());
     EXPECT_TRUE(sim::registry().keys.empty()) << text;
   }
 }
@@ -137,13 +137,13 @@ TEST_F(InventoryTest, AnyNineteenCharactersAreSkippedAndShorterNamesWriteNothing
   write_mup(
       "<registrykey componentID=x><name>HKLM\\SOFTWARE\\Vendor\\Touchpad</name><value>1</value>"
       "<displayName>HKEY_LOCAL_MACHINE\\</displayName><displayValue>2</displayValue>");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_EQ(value_of("r\\Touchpad"), "1");
   EXPECT_EQ(sim::registry().rights_requested.size(), 1u) << "nothing below the root to create";
 }
 
 TEST_F(InventoryTest, NoFileWritesNothing) {
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_TRUE(sim::registry().keys.empty());
   EXPECT_TRUE(sim::registry().rights_requested.empty());
 }
@@ -152,7 +152,7 @@ TEST_F(InventoryTest, RegistryExportReadsBackAndEscapes) {
   write_mup(
       "<registrykey componentID=x><name>HKEY_LOCAL_MACHINE\\SOFTWARE\\A\\B</name>"
       "<value>C:\\x \"y\" z</value>");
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   std::string exported = sim::export_registry();
   ASSERT_GE(exported.size(), 2u);
   EXPECT_EQ(exported.substr(0, 2), "\xFF\xFE");

@@ -36,7 +36,7 @@ class InventoryTrustTest : public testing::SimTest {
 
   // Runs the step and expects nothing written, nothing left open and `line` alone in the log.
   void expect_refused(const std::string& line) {
-    write_inventory_record();
+    write_inventory_record(hold_current_directory());
     EXPECT_TRUE(sim::registry().keys.empty());
     EXPECT_TRUE(sim::registry().rights_requested.empty());
     EXPECT_EQ(read_file("fw.log"), line + "\r\n");
@@ -52,7 +52,7 @@ TEST_F(InventoryTrustTest, TrustedFileWritesExactlyWhatItDidBefore) {
   inherit_only.flags = platform::kAceInheritOnly;
   mup_model().security = sim::locked_security(
       sim::sid_trusted_installer(), {sim::allow(sim::sid_users(), sim::kReadAndRun), inherit_only});
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   const sim::RegistryKeyRecord* key = sim::find_key("SOFTWARE\\X\\Touchpad");
   const sim::RegistryKeyRecord* display = sim::find_key("SOFTWARE\\X\\Display");
   ASSERT_NE(key, nullptr);
@@ -119,10 +119,38 @@ TEST_F(InventoryTrustTest, LinkToATrustedFileIsRefused) {
       "Registry key inventory skipped: mup.xml is a link.");
 }
 
-TEST_F(InventoryTrustTest, ReparsePointOfAnotherKindIsNotCalledALink) {
+TEST_F(InventoryTrustTest, ReparsePointOfAnotherKindIsReadThroughAndMustStayTheSameFile) {
+  // A cloud file placeholder is an ordinary file, read through its filter.
   write_mup(kMup);
-  mup_model().reparse_tag = 0x9000601A;  // a cloud file placeholder
-  expect_refused("Registry key inventory skipped: mup.xml is a reparse point that is not a link.");
+  mup_model().reparse_tag = 0x9000601A;
+  write_inventory_record(hold_current_directory());
+  ASSERT_NE(sim::find_key("SOFTWARE\\X\\Touchpad"), nullptr);
+  EXPECT_EQ(sim::find_key("SOFTWARE\\X\\Touchpad")->default_data, std::string("17\0", 3));
+  EXPECT_EQ(read_file("fw.log"), "");
+
+  // One whose open through it reaches another file (a trusted one, with other keys) is refused.
+  testing::SimTest::TearDown();
+  SetUp();
+  write_mup(kMup);
+  mup_model().reparse_tag = 0x9000601A;
+  std::ofstream("other.xml") << std::string(kMup).replace(std::string(kMup).find("17"), 2, "99");
+  mup_model().leads_to = std::filesystem::absolute("other.xml");
+  expect_refused(
+      "Registry key inventory skipped: mup.xml opened through its reparse point is another file.");
+}
+
+TEST_F(InventoryTrustTest, CurrentDirectoryIsTheOneHeldFromTheStart) {
+  // Held before a user renames the folder and puts another one with their own mup.xml in its
+  // place: the record comes from the folder the run started in.
+  ASSERT_TRUE(std::filesystem::create_directory("package"));
+  std::ofstream("package/mup.xml") << kMup;
+  sim::file_model("package\\mup.xml")->security = sim::locked_security(sim::sid_administrators());
+  ASSERT_EQ(chdir("package"), 0);
+  platform::HeldFile here = hold_current_directory();
+  ASSERT_EQ(chdir(".."), 0);
+  EXPECT_FALSE(sim::rename_by_another_process("package", "moved")) << "held against renaming";
+  write_inventory_record(here);
+  EXPECT_NE(sim::find_key("SOFTWARE\\X\\Touchpad"), nullptr);
 }
 
 TEST_F(InventoryTrustTest, HardLinkedFileIsRefused) {
@@ -142,7 +170,7 @@ TEST_F(InventoryTrustTest, FilesUpToOneMebibyteAreRead) {
   std::string text = kMup;
   text.resize(kMaxMupSize, ' ');
   write_mup(text);
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_NE(sim::find_key("SOFTWARE\\X\\Display"), nullptr);
 
   sim::registry().keys.clear();
@@ -157,7 +185,13 @@ TEST_F(InventoryTrustTest, OplockThatIsNeverGivenUpCostsTheRecordNotTheRun) {
   // the open fails at once instead of waiting.
   write_mup(kMup);
   mup_model().oplocked = true;
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
+  // The same for the current directory itself, opened by name at the start.
+  mup_model().oplocked = false;
+  sim::file_model(".")->oplocked = true;
+  platform::HeldFile here = hold_current_directory();
+  EXPECT_FALSE(here.is_open());
+  write_inventory_record(here);
   EXPECT_TRUE(sim::registry().keys.empty());
   EXPECT_EQ(read_file("fw.log"), "");
   EXPECT_EQ(sim::clock().waited_ms, 0u);
@@ -166,11 +200,11 @@ TEST_F(InventoryTrustTest, OplockThatIsNeverGivenUpCostsTheRecordNotTheRun) {
 
 TEST_F(InventoryTrustTest, FileThatCannotBeOpenedEndsTheStepQuietly) {
   ASSERT_TRUE(std::filesystem::create_directory("mup.xml"));
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   std::filesystem::remove("mup.xml");
   write_mup(kMup);
   mup_model().not_allowed = true;
-  write_inventory_record();
+  write_inventory_record(hold_current_directory());
   EXPECT_TRUE(sim::registry().keys.empty());
   EXPECT_EQ(read_file("fw.log"), "");
 }

@@ -115,21 +115,20 @@ Step step_into(const std::string& name, std::vector<platform::HeldFile>* held) {
   return Step::kOpened;
 }
 
-bool same_object(const platform::FileFacts& a, const platform::FileFacts& b) {
-  return a.volume == b.volume && a.index == b.index;
-}
-
-// The log file, and the link it was reached through, held until the line is written.
+// The log file, and the link it was reached through or the name of the reparse point it was
+// opened again through, held until the line is written.
 struct LogFile {
   platform::AppendFile file;
   platform::AppendFile link;
+  platform::HeldFile name;
 };
 
 // Opens the log file in the last held directory. A link there is followed only when trusted, as
 // on the rest of the path, and never creates its target. A reparse point of another kind is
-// opened again through it, since only its filter shows the file's bytes as they are, and must
-// still be the same file. The file at the end must have one name: another name could be a file
-// that a standard user chose.
+// opened again through it, since only its filter shows the file's bytes as they are: its name is
+// held meanwhile, so that nobody renames or replaces it, and what opens must still be the same
+// file, since whoever may write to it could have rewritten its reparse point. The file at the end
+// must have one name: another name could be a file that a standard user chose.
 Step open_log_file(const std::string& name, const std::vector<platform::HeldFile>& held,
                    LogFile* log) {
   platform::OpenResult result;
@@ -146,10 +145,14 @@ Step open_log_file(const std::string& name, const std::vector<platform::HeldFile
       log->link = std::move(file);
     }
     platform::FileFacts reparse_point = facts;
+    // Taken while the file is still open, so that the name never comes free in between; the file
+    // itself must be closed first, since it shares writing with nobody.
+    if (!link) log->name = held.back().hold_name(name.c_str(), &result);
+    if (!link && !log->name.is_open()) return Step::kFailed;
     file = platform::AppendFile();
     file = platform::AppendFile::open_through_reparse_point(held.back(), name.c_str(), &result);
     if (!file.is_open() || !file.facts(&facts)) return Step::kFailed;
-    if (!link && !same_object(facts, reparse_point)) return Step::kRefused;
+    if (!link && !platform::same_object(facts, reparse_point)) return Step::kRefused;
   }
   return facts.links == 1 ? Step::kOpened : Step::kRefused;
 }

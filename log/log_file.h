@@ -16,8 +16,8 @@ constexpr size_t kMaxLogLine = 16383;
 // handle from where it starts, creating the directories that are missing. A link on it that an
 // account other than the trusted ones can change, or a log file that is a link or has more than
 // one name, turns the log off for the rest of the run: nothing is created or written. Any other
-// failure (a directory that cannot be opened or made, a file another process holds or has an
-// oplock on) loses this line only.
+// failure (a directory that cannot be opened or made, a file another process writes to or has an
+// oplock on) loses this line only; a reader that lets others write costs nothing.
 void log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 
 // "Executed " and the current UTC time.

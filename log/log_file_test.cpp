@@ -1,7 +1,5 @@
 #include "log/log_file.h"
 
-#include <fcntl.h>
-#include <sys/file.h>
 #include <unistd.h>
 
 #include <string>
@@ -123,17 +121,44 @@ TEST_F(LogFileTest, RelativePathIsInTheCurrentDirectoryAndRunsAppend) {
   EXPECT_EQ(read_file("fw.log"), "first run\r\n\r\nsecond run\r\n");
 }
 
-TEST_F(LogFileTest, FileHeldByAnotherProcessLosesTheLineOnly) {
+TEST_F(LogFileTest, ReadersCostNoLineButAnotherWriterDoes) {
+  // Someone tailing the log (reading, sharing writing as log viewers do) sees every line.
   read_command_line("/vLOGFILE=fw.log");
   log_line("before");
-  int fd = ::open("fw.log", O_RDONLY);
-  ASSERT_GE(fd, 0);
-  ASSERT_EQ(::flock(fd, LOCK_EX), 0);
+  int reader =
+      sim::open_by_another_process("fw.log", {sim::kShareRead, sim::kShareRead | sim::kShareWrite});
+  ASSERT_GE(reader, 0);
+  log_line("while read");
+  sim::close_by_another_process(reader);
+
+  // Another writer loses the line even when it shares everything: nothing mixes into it. So does
+  // a reader that lets nobody write.
+  int writer = sim::open_by_another_process(
+      "fw.log",
+      {sim::kShareRead | sim::kShareWrite, sim::kShareRead | sim::kShareWrite | sim::kShareDelete});
+  ASSERT_GE(writer, 0);
   log_line("lost");
-  ::flock(fd, LOCK_UN);
-  ::close(fd);
+  sim::close_by_another_process(writer);
+  reader = sim::open_by_another_process("fw.log", {sim::kShareRead, sim::kShareRead});
+  log_line("lost too");
+  sim::close_by_another_process(reader);
   log_line("after");
-  EXPECT_EQ(read_file("fw.log"), "before\r\nafter\r\n");
+  EXPECT_EQ(read_file("fw.log"), "before\r\nwhile read\r\nafter\r\n");
+
+  // While the program writes, another writer is refused and a reader is let in.
+  sim::files().before_step = [](const std::string& step) {
+    if (step != "write fw.log") return;
+    sim::record_event(sim::open_by_another_process("fw.log", {sim::kShareWrite, 7}) < 0
+                          ? "writer refused"
+                          : "writer let in");
+    sim::record_event(sim::open_by_another_process("fw.log", {sim::kShareRead, 7}) >= 0
+                          ? "reader let in"
+                          : "reader refused");
+  };
+  log_line("last");
+  EXPECT_EQ(sim::events().lines,
+            (std::vector<std::string>{"log before", "log while read", "log after", "writer refused",
+                                      "reader let in", "log last"}));
 }
 
 TEST_F(LogFileTest, UnwritablePathIsSilent) {

@@ -6,6 +6,7 @@
 #include <fstream>
 #include <functional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/settings.h"
@@ -186,17 +187,58 @@ TEST_F(LogPathTest, ReparsePointsOfOtherKindsAreOrdinaryFoldersAndFiles) {
   log_line("line");
   EXPECT_EQ(read_file("C:\\Logs\\synced\\fw.log"), "old\r\nline\r\n");
 
-  // Opened again through its reparse point, it must still be that file: one a user put there
-  // meanwhile is refused, as a link there would be.
+  // Its name is held from before the file is closed until the line is written: nobody renames
+  // it and puts another file there meanwhile.
+  std::vector<std::string> renames;
+  bool opened = false;  // before the first open nothing holds it yet
+  sim::files().before_step = [&renames, &opened](const std::string& step) {
+    if (!step.ends_with("\\synced\\fw.log") || step.starts_with("write")) return;
+    if (std::exchange(opened, true)) {
+      bool renamed =
+          sim::rename_by_another_process("C:\\Logs\\synced\\fw.log", "C:\\Logs\\synced\\moved.log");
+      renames.push_back(step + (renamed ? ": renamed" : ": refused"));
+    }
+  };
+  log_line("second");
+  EXPECT_EQ(renames, (std::vector<std::string>{"hold C:\\Logs\\synced\\fw.log: refused",
+                                               "open C:\\Logs\\synced\\fw.log: refused"}));
+  EXPECT_EQ(read_file("C:\\Logs\\synced\\fw.log"), "old\r\nline\r\nsecond\r\n");
+  sim::files().before_step = nullptr;
+
+  // Whoever may write to it may still rewrite its reparse point while its name is held, so that
+  // the open through it reaches another file: refused, that file untouched, the log off.
+  std::ofstream("C:/Windows/System32/hosts") << "127.0.0.1 localhost\n";
   int opens = 0;
   sim::files().before_step = [&opens](const std::string& step) {
     if (step != "open C:\\Logs\\synced\\fw.log" || ++opens != 2) return;
-    fs::rename("C:/Logs/synced/fw.log", "C:/Logs/synced/moved.log");
-    std::ofstream("C:/Logs/synced/fw.log") << "planted\r\n";
+    sim::file_model("C:\\Logs\\synced\\fw.log")->leads_to =
+        fs::absolute("C:/Windows/System32/hosts");
   };
-  log_line("second");
-  EXPECT_EQ(read_file("C:\\Logs\\synced\\fw.log"), "planted\r\n");
-  EXPECT_EQ(read_file("C:\\Logs\\synced\\moved.log"), "old\r\nline\r\n");
+  log_line("third");
+  EXPECT_EQ(read_file("C:\\Windows\\System32\\hosts"), "127.0.0.1 localhost\n");
+  sim::file_model("C:\\Logs\\synced\\fw.log")->leads_to.clear();
+  log_line("fourth");
+  EXPECT_EQ(read_file("C:\\Logs\\synced\\fw.log"), "old\r\nline\r\nsecond\r\n");
+  EXPECT_EQ(sim::file_security().open_files, 0);
+}
+
+TEST_F(LogPathTest, FolderThatGrantsOnlyPassingThroughKeepsItsLog) {
+  // A profile folder, say, that lets the program pass through and read attributes, no more: the
+  // log in a folder below it is written. A link there cannot be judged: that line is lost.
+  ASSERT_TRUE(fs::create_directories("C:/Users/admin/logs"));
+  sim::file_model("C:\\Users\\admin")->granted = 0x001000A0;  // traverse, attributes, wait
+  read_command_line("/vLOGFILE=C:\\Users\\admin\\logs\\fw.log");
+  log_line("line");
+  EXPECT_EQ(read_file("C:\\Users\\admin\\logs\\fw.log"), "line\r\n");
+
+  plant("C:\\Users\\admin\\linked", "C:/Logs", sim::locked_security(sim::sid_administrators()));
+  sim::file_model("C:\\Users\\admin\\linked")->granted = 0x001000A0;
+  read_command_line("/vLOGFILE=C:\\Users\\admin\\linked\\fw.log");
+  log_line("lost");
+  EXPECT_FALSE(exists("C:\\Logs\\fw.log"));
+  sim::file_model("C:\\Users\\admin\\linked")->granted = 0x001F01FF;
+  log_line("judged");
+  EXPECT_EQ(read_file("C:\\Logs\\fw.log"), "judged\r\n");
 }
 
 TEST_F(LogPathTest, LinkAtTheLogFileIsFollowedOnlyWhenTrusted) {

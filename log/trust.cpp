@@ -73,9 +73,8 @@ FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64
   bool remote = true;
   platform::Security security;
   if (!file.facts(&facts)) return FileVerdict::kUnknown;
-  if (facts.reparse_point) {
-    return platform::is_link(facts.reparse_tag) ? FileVerdict::kLink : FileVerdict::kReparsePoint;
-  }
+  // A reparse point of another kind keeps the file where it is: the caller reads it through.
+  if (facts.reparse_point && platform::is_link(facts.reparse_tag)) return FileVerdict::kLink;
   if (facts.links != 1) return FileVerdict::kLinked;
   // A server reports whatever owner and access list it likes, and "Administrators" there means
   // the server's own; a standard user may run the program from a share of a computer of theirs.

@@ -39,7 +39,7 @@ bool grants_change(uint32_t mask, ObjectKind kind);
 enum class FileVerdict {
   kTrusted,
   kLink,            // a symbolic link, junction or mount point
-  kReparsePoint,    // a reparse point of another kind
+  kNotTheSameFile,  // opened again through its reparse point, it is another file
   kLinked,          // it has more than one name
   kNetworkVolume,   // its owner and access list come from a server
   kUntrustedOwner,  // no owner, or one that is not trusted
@@ -55,7 +55,7 @@ enum class FileVerdict {
 FileVerdict judge_security(const platform::Security& security, ObjectKind kind,
                            const TrustedAccounts& accounts);
 
-// Judges a file held open, from that handle alone: it must be no reparse point, have one name,
+// Judges a file held open, from that handle alone: it must be no link, have one name,
 // live on a local volume, satisfy judge_security and hold at most `max_size` bytes. On kTrusted,
 // `*size` is its size.
 FileVerdict judge_file(const platform::HeldFile& file, uint64_t max_size, uint64_t* size);

@@ -38,11 +38,17 @@ struct FileFacts {
   uint32_t reparse_tag = 0;    // its kind, when it is one
   uint32_t links = 0;          // how many names (hard links) the file has
   uint64_t size = 0;
-  // Which object it is: its volume and its number there. Two handles with the same pair hold the
-  // same file or directory.
+  // Which object it is: its volume's serial number and its file ID there (128 bits on volumes
+  // that have such IDs, the upper half 0 elsewhere). Two handles with the same three hold the same
+  // file or directory; two different files never have them all alike.
   uint64_t volume = 0;
   uint64_t index = 0;
+  uint64_t index_high = 0;
 };
+
+constexpr bool same_object(const FileFacts& a, const FileFacts& b) {
+  return a.volume == b.volume && a.index == b.index && a.index_high == b.index_high;
+}
 
 // Reparse tags of the kinds that stand for another name (mount points and junctions, symbolic
 // links, and any later kind so marked) carry this bit; the others (a cloud file placeholder, a
@@ -74,10 +80,12 @@ class HeldFile {
   // Opens the directory that a path starts from, by the name the user gave it: a drive's root
   // ("C:\"), a share ("\\server\share\"), a drive's current directory ("C:"), the current
   // drive's root ("\") or the current directory ("."). Everything below it is opened from it.
+  // Held as open_directory holds a directory.
   static HeldFile open_start(const char* name, OpenResult* result);
 
-  // Opens the directory `name` (no separator in it) in this directory, shared for reading and
-  // writing but not for deleting: while it is held it cannot be renamed, moved or deleted. A
+  // Opens the directory `name` (no separator in it) in this directory to pass through it and read
+  // its attributes, and no more (a folder that grants only that is enough), shared for reading
+  // and writing but not for deleting: while it is held it cannot be renamed, moved or deleted. A
   // reparse point at `name` is opened itself unless `follow`.
   HeldFile open_directory(const char* name, bool follow, OpenResult* result) const;
   // Creates the directory `name` in this directory with default security, or opens the one that
@@ -87,10 +95,18 @@ class HeldFile {
   // reading only: while it is held nobody writes, renames or deletes it. A reparse point at
   // `name` is opened itself.
   HeldFile open_file_to_read(const char* name, OpenResult* result) const;
+  // Opens the existing file `name` as open_file_to_read does, but through a reparse point at it:
+  // what the reparse point's filter shows.
+  HeldFile open_file_to_read_through_reparse_point(const char* name, OpenResult* result) const;
+  // Holds the file `name` in this directory itself (a reparse point at it is not followed), shared
+  // for reading and writing but not for deleting: while it is held, the name cannot be renamed,
+  // deleted or given to another file, and others may still read and write the file.
+  HeldFile hold_name(const char* name, OpenResult* result) const;
 
   bool is_open() const { return impl_ != nullptr; }
   // False when the system cannot tell.
   bool facts(FileFacts* facts) const;
+  // Reads the owner and access list; only this asks for the right to read them.
   bool security(Security* security) const;
   // Whether the file lives on a volume that another computer serves.
   bool on_network_volume(bool* remote) const;
@@ -106,8 +122,9 @@ class HeldFile {
   Impl* impl_ = nullptr;
 };
 
-// A text file opened for appending with read access, creating it when absent, shared with no
-// other opener for as long as it is open. Line ends are written as CR LF. Move-only owner.
+// A text file opened for appending with read access, creating it when absent, shared for reading
+// only for as long as it is open: readers may hold it, no other writer may. Line ends are written
+// as CR LF. Move-only owner.
 class AppendFile {
  public:
   AppendFile() = default;
@@ -123,8 +140,8 @@ class AppendFile {
   AppendFile& operator=(const AppendFile&) = delete;
   ~AppendFile() { close(); }
 
-  // Opens the file `name` in `directory` (mode "a+", no sharing), creating it when absent. A
-  // reparse point at `name` is opened itself, not created through.
+  // Opens the file `name` in `directory` (mode "a+", shared for reading), creating it when absent.
+  // A reparse point at `name` is opened itself, not created through.
   static AppendFile open(const HeldFile& directory, const char* name, OpenResult* result);
   // Opens the existing file `name` in `directory` as `open` does, but through a reparse point at
   // it: what the reparse point's filter shows. Never creates anything.

@@ -123,6 +123,10 @@ def try_text(name, file, text, compile_commands, link):
     link_args[link_args.index("-o") + 1] = binary
     first_library = next(i for i, a in enumerate(link_args) if a.endswith(".a"))
     link_args.insert(first_library, obj)
+    # The original object may still be taken from its library, for a weak symbol of the standard
+    # library that only its own flags made it define and that another object needs: the mutant's
+    # definitions, which come first, are then the ones used.
+    link_args.insert(first_library, "-Wl,--allow-multiple-definition")
     linked = subprocess.run(link_args, cwd=BUILD, stdout=subprocess.PIPE,
                             stderr=subprocess.STDOUT, text=True)
     if linked.returncode != 0:

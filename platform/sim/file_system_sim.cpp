@@ -1,5 +1,4 @@
 #include <fcntl.h>
-#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -37,6 +36,7 @@ std::string host_path(const char* path) {
 struct platform::AppendFile::Impl {
   int fd = -1;
   std::string path;
+  int open_id = -1;  // its entry among the opens that share modes weigh
 };
 
 namespace platform {
@@ -50,7 +50,7 @@ void revert_fs_redirection(const FsRedirection&) {}
 
 void AppendFile::close() {
   if (impl_ == nullptr) return;
-  sim::release_file(impl_->fd);
+  sim::release_file(impl_->open_id);
   ::close(impl_->fd);
   delete impl_;
   impl_ = nullptr;
@@ -58,38 +58,38 @@ void AppendFile::close() {
 
 namespace {
 
-// Opens `name` in `directory` for appending, as Windows opens a file with no sharing: a file
-// that another opener holds is refused. A link at the name is opened itself unless `follow`,
-// and then nothing is created.
+// Opens `name` in `directory` for appending, as the Windows backend does: shared for reading
+// only, so that a file another process writes to (or may delete) is refused, while readers are
+// not. A link at the name is opened itself unless `follow`, and then nothing is created.
 AppendFile::Impl* open_append(const HeldFile::Impl* directory, const char* name, bool follow,
                               OpenResult* result) {
   std::string path;
   if (!sim::begin_step(directory, "open", name, &path, result)) return nullptr;
-  if (sim::open_would_wait_or_fail(directory->fd, name)) {
-    *result = OpenResult::kNotAllowed;
-    return nullptr;
-  }
+  if (!sim::may_open(directory->fd, name, sim::kRightsAppend, true, result)) return nullptr;
   struct stat info {};
   int fd = -1;
+  std::string leads_to = follow ? sim::leads_to(directory->fd, name) : std::string();
   if (!follow && ::fstatat(directory->fd, name, &info, AT_SYMLINK_NOFOLLOW) == 0 &&
       S_ISLNK(info.st_mode)) {
     fd = ::openat(directory->fd, name, O_PATH | O_NOFOLLOW | O_CLOEXEC);
+  } else if (!leads_to.empty()) {
+    fd = ::open(leads_to.c_str(), O_RDWR | O_APPEND | O_CLOEXEC);
   } else {
     int flags = follow ? O_RDWR | O_APPEND : O_RDWR | O_APPEND | O_CREAT | O_NOFOLLOW;
     fd = ::openat(directory->fd, name, flags | O_CLOEXEC, 0644);
-    if (fd >= 0 && ::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-      ::close(fd);
-      *result = OpenResult::kNotAllowed;
-      return nullptr;
-    }
   }
   if (fd < 0) {
     *result = errno == ENOENT ? OpenResult::kNotFound : OpenResult::kFailed;
     return nullptr;
   }
-  sim::hold_file(fd);
+  int id = sim::hold_file(fd, {sim::kShareRead | sim::kShareWrite, sim::kShareRead});
+  if (id < 0) {
+    ::close(fd);
+    *result = OpenResult::kNotAllowed;
+    return nullptr;
+  }
   *result = OpenResult::kOpened;
-  return new AppendFile::Impl{fd, std::move(path)};
+  return new AppendFile::Impl{fd, std::move(path), id};
 }
 
 }  // namespace

@@ -115,6 +115,20 @@ Files& files();
 // the program holds `from` open without sharing its deletion. False when refused or failed.
 bool rename_by_another_process(const std::string& from, const std::string& to);
 
+// What share modes weigh of an open, as Windows counts it: which of reading (or passing through),
+// writing and deleting the open uses, and which of them it lets other opens use.
+constexpr uint32_t kShareRead = 1;
+constexpr uint32_t kShareWrite = 2;
+constexpr uint32_t kShareDelete = 4;
+struct Sharing {
+  uint32_t uses = 0;
+  uint32_t shares = 0;
+};
+// Another process opens the file or directory at the Windows path `path` and holds it: an id for
+// close_by_another_process, or -1 when the opens already there refuse it (or nothing is there).
+int open_by_another_process(const std::string& path, Sharing sharing);
+void close_by_another_process(int id);
+
 // Turns a Windows path into the host's: every backslash is a directory separator here, so
 // "C:\a\b\fw.log" is the file a/b/fw.log in a directory named "C:" below the current one, and a
 // path that starts with a backslash starts in the current directory, the simulated root.
@@ -135,8 +149,15 @@ struct FileModel {
   // deduplicated file); 0 for none. A host link is a link-type reparse point of its own.
   uint32_t reparse_tag = 0;
   // Another process holds an oplock on it that an open would have to break, and it never
-  // acknowledges the break: an open that waited for it would wait for ever.
+  // acknowledges the break: an open that waits for it waits as long as the program lets it, in
+  // virtual time (an hour here), and then fails. Only an open that completes at once is not held.
   bool oplocked = false;
+  // The rights its access list grants the program (kAllRights unless a test narrows it): an open
+  // that asks for one more is refused, as is reading the security without READ_CONTROL.
+  uint32_t granted = 0x001F01FF;
+  // Where an open through its reparse point leads (a host path), as a filter or a link made over
+  // it would send it; empty: to the file itself.
+  std::string leads_to;
 };
 
 struct FileSecurity {
@@ -145,8 +166,14 @@ struct FileSecurity {
   FileModel default_file;
   std::map<std::pair<uint64_t, uint64_t>, FileModel> by_file;  // by host device and inode
   int open_files = 0;  // HeldFile and AppendFile objects alive now
-  // What the program holds without sharing its deletion, by host device and inode.
-  std::multiset<std::pair<uint64_t, uint64_t>> held;
+  // Every open of the program and of other processes, by id: the file (host device and inode)
+  // and what its share mode weighs.
+  struct Open {
+    std::pair<uint64_t, uint64_t> file;
+    Sharing sharing;
+  };
+  std::map<int, Open> opens;
+  int next_open = 0;
 };
 FileSecurity& file_security();
 // The model of the file or directory at the Windows path `path` (a link itself, not where it

@@ -5,12 +5,14 @@
 #include <string>
 
 #include "platform/file_system.h"
+#include "platform/sim/sim.h"
 
 // A file or directory the program holds: a host descriptor (O_PATH for a directory or a link),
 // and the Windows path the program reached it by, for the record.
 struct platform::HeldFile::Impl {
   int fd = -1;
   std::string path;
+  int open_id = -1;  // its entry among the opens that share modes weigh
 };
 
 namespace sim {
@@ -34,13 +36,27 @@ bool file_security_of(int fd, platform::Security* security);
 // Tells the test of a step the program is about to take on the file system ("open PATH",
 // "create PATH", "write PATH"), so that it may act as another process would at that moment.
 void before_step(const std::string& step);
-// Whether another process's open may not go ahead now: the model says it is closed to the
-// program, or holds an oplock that the open would have to break.
-bool open_would_wait_or_fail(int directory_fd, const char* name);
-// Counts a descriptor the program holds and, as its sharing does on Windows, keeps other
-// processes from renaming what it holds; `release_file` undoes it.
-void hold_file(int fd);
-void release_file(int fd);
+// Rights an open asks for, as the Windows backend asks for them: a directory passed through
+// (traverse, read attributes), a file read, a log file appended to (read and write), a name held.
+constexpr uint32_t kRightsDirectory = 0x000000A0;
+constexpr uint32_t kRightsRead = 0x00120089;
+constexpr uint32_t kRightsAppend = 0x0012019F;
+constexpr uint32_t kRightsHoldName = 0x00000081;
+constexpr uint32_t kReadControl = 0x00020000;
+// Whether an open of `name` in `directory_fd` (AT_FDCWD: a path by itself) that asks for
+// `rights` may go ahead: false, with kNotAllowed, when the model closes the file to the program,
+// grants it less, or another process holds an oplock on it. An open that does not complete at
+// once under an oplock first waits for the break, in virtual time, as long as Windows would.
+bool may_open(int directory_fd, const char* name, uint32_t rights, bool completes_at_once,
+              platform::OpenResult* result);
+// Where an open through the reparse point at `name` in `directory_fd` leads instead of the file
+// itself (a host path), or "" when it leads to the file.
+std::string leads_to(int directory_fd, const char* name);
+// Counts a descriptor the program holds, and enters its open among those that share modes weigh:
+// its id, or -1 (nothing counted) when an open already there refuses it, as Windows refuses it
+// with a sharing violation. `release_file` undoes it.
+int hold_file(int fd, Sharing sharing);
+void release_file(int open_id);
 // The Windows path of `name` in the directory reached by `directory`.
 std::string child_path(const std::string& directory, const char* name);
 // The start of a step on `name` in the held directory `parent`: tells the test of it ("VERB

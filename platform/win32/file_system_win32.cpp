@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 
 #include "platform/file_system.h"
@@ -71,6 +72,21 @@ bool facts_of(HANDLE handle, FileFacts* facts) {
   }
   facts->links = info.nNumberOfLinks;
   facts->size = static_cast<uint64_t>(info.nFileSizeHigh) << 32 | info.nFileSizeLow;
+  // The 128-bit file ID where the file system has one; where it refuses the class (FAT, older
+  // systems), the 64-bit index and the 32-bit serial number that every file system gives.
+  FILE_ID_INFO id{};
+  if (GetFileInformationByHandleEx(handle, FileIdInfo, &id, sizeof id)) {
+    uint64_t halves[2];
+    static_assert(sizeof halves == sizeof id.FileId.Identifier);
+    std::memcpy(halves, id.FileId.Identifier, sizeof halves);
+    facts->volume = id.VolumeSerialNumber;
+    facts->index = halves[0];
+    facts->index_high = halves[1];
+  } else {
+    facts->volume = info.dwVolumeSerialNumber;
+    facts->index = static_cast<uint64_t>(info.nFileIndexHigh) << 32 | info.nFileIndexLow;
+    facts->index_high = 0;
+  }
   return true;
 }
 
@@ -87,10 +103,12 @@ bool to_wide(const char* name, std::wstring* wide) {
   return true;
 }
 
+HANDLE open_by(OBJECT_ATTRIBUTES* attributes, ACCESS_MASK access, ULONG share, ULONG disposition,
+               ULONG options, OpenResult* result);
+
 // NtCreateFile of `name` in the held directory `parent`: nothing of the path above it is looked
-// up again, and a directory that is not open opens nothing. FILE_COMPLETE_IF_OPLOCKED makes an
-// open that would have to wait for another process to acknowledge an oplock break return at
-// once; the program then gives that open up, so that no other process can make it wait.
+// up again, and a directory that is not open opens nothing. An empty name opens `parent` itself
+// once more.
 HANDLE open_in(const HeldFile::Impl* parent, const char* name, ACCESS_MASK access, ULONG share,
                ULONG disposition, ULONG options, OpenResult* result) {
   std::wstring wide;
@@ -103,10 +121,18 @@ HANDLE open_in(const HeldFile::Impl* parent, const char* name, ACCESS_MASK acces
   OBJECT_ATTRIBUTES attributes;
   InitializeObjectAttributes(&attributes, &object_name, OBJ_CASE_INSENSITIVE, parent->handle.get(),
                              nullptr);
+  return open_by(&attributes, access, share, disposition, options, result);
+}
+
+// NtCreateFile of what `attributes` name. FILE_COMPLETE_IF_OPLOCKED makes an open that would have
+// to wait for another process to acknowledge an oplock break return at once; the program then
+// gives that open up, so that no other process can make it wait.
+HANDLE open_by(OBJECT_ATTRIBUTES* attributes, ACCESS_MASK access, ULONG share, ULONG disposition,
+               ULONG options, OpenResult* result) {
   IO_STATUS_BLOCK status{};
   HANDLE handle = nullptr;
   NTSTATUS opened = win32::system_dll::NtCreateFile(
-      &handle, access | SYNCHRONIZE, &attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
+      &handle, access | SYNCHRONIZE, attributes, &status, nullptr, FILE_ATTRIBUTE_NORMAL, share,
       disposition, options | FILE_SYNCHRONOUS_IO_NONALERT | FILE_COMPLETE_IF_OPLOCKED, nullptr, 0);
   if (opened == kOplockBreakInProgress) {
     CloseHandle(handle);
@@ -121,12 +147,13 @@ HANDLE open_in(const HeldFile::Impl* parent, const char* name, ACCESS_MASK acces
   return handle;
 }
 
-// Listing is a right that share modes govern, so holding it keeps out an opener that would
-// delete or rename the directory; reading its owner needs READ_CONTROL.
-constexpr ACCESS_MASK kDirectoryAccess = FILE_LIST_DIRECTORY | READ_CONTROL;
+// Passing through and reading attributes is all a walk needs, and all a folder may grant. Traverse
+// is a right that share modes govern (as execute), so holding it keeps out an opener that would
+// delete or rename the directory; reading attributes alone would not.
+constexpr ACCESS_MASK kDirectoryAccess = FILE_TRAVERSE | FILE_READ_ATTRIBUTES;
 constexpr ULONG kDirectorySharing = FILE_SHARE_READ | FILE_SHARE_WRITE;
 
-// What _fsopen(path, "a+", _SH_DENYRW) asks for. The handle then goes to the C runtime in append
+// What _fsopen(path, "a+", _SH_DENYWR) asks for. The handle then goes to the C runtime in append
 // text mode, so the bytes written stay those of "a+".
 AppendFile::Impl* append_to(HANDLE handle, OpenResult* result) {
   int fd = _open_osfhandle(reinterpret_cast<intptr_t>(handle), _O_APPEND | _O_TEXT);
@@ -144,11 +171,12 @@ AppendFile::Impl* append_to(HANDLE handle, OpenResult* result) {
   return new AppendFile::Impl{stream, handle};
 }
 
-// The file `name` in `directory` opened to be appended to, shared with nobody.
+// The file `name` in `directory` opened to be appended to, shared with readers (someone tailing
+// the log costs no line) but with no other writer and nobody who would delete or rename it.
 AppendFile::Impl* open_to_append(const HeldFile::Impl* directory, const char* name,
                                  ULONG disposition, ULONG options, OpenResult* result) {
-  HANDLE handle = open_in(directory, name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, 0, disposition,
-                          options | FILE_NON_DIRECTORY_FILE, result);
+  HANDLE handle = open_in(directory, name, FILE_GENERIC_READ | FILE_GENERIC_WRITE, FILE_SHARE_READ,
+                          disposition, options | FILE_NON_DIRECTORY_FILE, result);
   return handle == INVALID_HANDLE_VALUE ? nullptr : append_to(handle, result);
 }
 
@@ -197,10 +225,20 @@ bool AppendFile::write_line(const char* text) {
 
 HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
   // By the name the user gave, with what Windows makes of it (a drive, a share, a mapped drive,
-  // the current directory): the one lookup of the path by name.
-  HANDLE handle = CreateFileA(name, kDirectoryAccess, kDirectorySharing, nullptr, OPEN_EXISTING,
-                              FILE_FLAG_BACKUP_SEMANTICS, nullptr);
-  *result = handle == INVALID_HANDLE_VALUE ? open_failure(GetLastError()) : OpenResult::kOpened;
+  // the current directory): the one lookup of the path by name. Windows' own conversion turns it
+  // into the system's name, so that the open, like every other, completes at once under an oplock.
+  std::wstring wide;
+  UNICODE_STRING nt_name{};
+  if (!to_wide(name, &wide) || win32::system_dll::RtlDosPathNameToNtPathName_U_WithStatus(
+                                   wide.c_str(), &nt_name, nullptr, nullptr) < 0) {
+    *result = OpenResult::kFailed;
+    return HeldFile();
+  }
+  OBJECT_ATTRIBUTES attributes;
+  InitializeObjectAttributes(&attributes, &nt_name, OBJ_CASE_INSENSITIVE, nullptr, nullptr);
+  HANDLE handle = open_by(&attributes, kDirectoryAccess, kDirectorySharing, FILE_OPEN,
+                          FILE_DIRECTORY_FILE, result);
+  win32::system_dll::RtlFreeUnicodeString(&nt_name);
   return HeldFile(held(handle));
 }
 
@@ -217,7 +255,21 @@ HeldFile HeldFile::create_directory(const char* name, OpenResult* result) const 
 }
 
 HeldFile HeldFile::open_file_to_read(const char* name, OpenResult* result) const {
-  return HeldFile(held(open_in(impl_, name, GENERIC_READ | READ_CONTROL, FILE_SHARE_READ, FILE_OPEN,
+  return HeldFile(held(open_in(impl_, name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
+}
+
+HeldFile HeldFile::open_file_to_read_through_reparse_point(const char* name,
+                                                           OpenResult* result) const {
+  return HeldFile(held(open_in(impl_, name, GENERIC_READ, FILE_SHARE_READ, FILE_OPEN,
+                               FILE_NON_DIRECTORY_FILE, result)));
+}
+
+HeldFile HeldFile::hold_name(const char* name, OpenResult* result) const {
+  // Reading data is a right that share modes govern: a handle with attributes alone would keep
+  // nobody from deleting or renaming the file.
+  return HeldFile(held(open_in(impl_, name, FILE_READ_DATA | FILE_READ_ATTRIBUTES,
+                               FILE_SHARE_READ | FILE_SHARE_WRITE, FILE_OPEN,
                                FILE_NON_DIRECTORY_FILE | FILE_OPEN_REPARSE_POINT, result)));
 }
 
@@ -231,7 +283,14 @@ bool HeldFile::facts(FileFacts* facts) const {
 }
 
 bool HeldFile::security(Security* security) const {
-  return impl_ != nullptr && win32::read_security(impl_->handle.get(), SE_FILE_OBJECT, security);
+  // The held object opened once more, through its own handle (no name is looked up), for the one
+  // right that reading its owner and access list needs; shared for everything, since it neither
+  // reads nor writes the data.
+  OpenResult result;
+  win32::ScopedHandle reader(open_in(impl_, "", READ_CONTROL,
+                                     FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                     FILE_OPEN, FILE_OPEN_REPARSE_POINT, &result));
+  return reader.is_valid() && win32::read_security(reader.get(), SE_FILE_OBJECT, security);
 }
 
 bool HeldFile::on_network_volume(bool* remote) const {

@@ -170,6 +170,20 @@ NTSTATUS NtQueryVolumeInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOI
                        : static_cast<NTSTATUS>(0xC0000002L);  // STATUS_NOT_IMPLEMENTED
 }
 
+NTSTATUS RtlDosPathNameToNtPathName_U_WithStatus(PCWSTR dos_name, PUNICODE_STRING nt_name,
+                                                 PWSTR* file_part, PVOID relative_name) {
+  using Fn = NTSTATUS NTAPI(PCWSTR, PUNICODE_STRING, PWSTR*, PVOID);
+  auto* fn = find<Fn>(ntdll(), "RtlDosPathNameToNtPathName_U_WithStatus");
+  return fn != nullptr ? fn(dos_name, nt_name, file_part, relative_name)
+                       : static_cast<NTSTATUS>(0xC0000002L);  // STATUS_NOT_IMPLEMENTED
+}
+
+void RtlFreeUnicodeString(PUNICODE_STRING string) {
+  using Fn = VOID NTAPI(PUNICODE_STRING);
+  auto* fn = find<Fn>(ntdll(), "RtlFreeUnicodeString");
+  if (fn != nullptr) fn(string);
+}
+
 MMRESULT timeBeginPeriod(UINT period) {
   auto* fn = find<decltype(::timeBeginPeriod)>(winmm(), "timeBeginPeriod");
   return fn != nullptr ? fn(period) : TIMERR_NOCANDO;

@@ -66,6 +66,10 @@ NTSTATUS NtCreateFile(PHANDLE file, ACCESS_MASK access, POBJECT_ATTRIBUTES attri
 ULONG RtlNtStatusToDosError(NTSTATUS status);
 NTSTATUS NtQueryVolumeInformationFile(HANDLE file, PIO_STATUS_BLOCK status, PVOID information,
                                       ULONG length, FS_INFORMATION_CLASS information_class);
+// The system's name of a Win32 path, as CreateFile makes it; freed by RtlFreeUnicodeString.
+NTSTATUS RtlDosPathNameToNtPathName_U_WithStatus(PCWSTR dos_name, PUNICODE_STRING nt_name,
+                                                 PWSTR* file_part, PVOID relative_name);
+void RtlFreeUnicodeString(PUNICODE_STRING string);
 
 // winmm.dll
 MMRESULT timeBeginPeriod(UINT period);

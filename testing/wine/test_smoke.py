@@ -282,3 +282,21 @@ def test_log_that_cannot_be_appended_to_is_left_as_it_was(smoke_prefix, holder, 
         assert log.is_dir() and not list(log.iterdir())
     else:
         assert log.read_bytes() == b"earlier\r\n"
+
+
+def test_log_file_held_open_by_a_reader_gets_every_line(smoke_prefix, holder):
+    """Someone following the log in a viewer (reading, sharing writing) costs the run no line."""
+    folder = smoke_prefix.drive_c / "fwlogs" / "read_while_logged"
+    folder.mkdir(parents=True)
+    log = folder / "fw.log"
+    log.write_bytes(b"")
+    reader = holder("read", r"C:\fwlogs\read_while_logged\fw.log")
+    run = smoke_prefix.start("read_while_logged", "/S",
+                             r"/vLOGFILE=C:\fwlogs\read_while_logged\fw.log",
+                             dlls="mscoree,mshtml=")
+    assert run.finish() == NO_DEVICE
+    assert reader.poll() is None, "the reader held the log all along"
+    reader.stdin.close()
+    reader.wait()
+    assert not run.log_problems(NO_DEVICE_LINE, log=log)
+

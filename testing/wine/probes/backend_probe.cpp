@@ -1,10 +1,10 @@
 // Runs the parts of the Windows backend that the program's no-device road does not reach, on
 // whatever Wine offers: the registry calls of the inventory record, the walk over the present
 // HID interfaces and ACPI HID-class devices, the case-blind comparison, the files held open to
-// be judged (facts, owner and access list, volume, sharing), what a closed one refuses, and the
-// run mutex. (The configuration
-// manager's disable, enable and interface property calls end a Wine process, so they stay out.)
-// Prints one line per failed expectation; exit status 0 when there was none.
+// be judged (facts, identity, owner and access list, volume, sharing), what a closed one refuses,
+// and the run mutex. (The configuration manager's disable, enable and interface property calls end
+// a Wine process, so they stay out.) Prints one line per failed expectation; exit status 0 when
+// there was none.
 #include <windows.h>
 
 // After windows.h, which they need.
@@ -120,6 +120,17 @@ void held_files() {
   OpenResult result;
   HeldFile drive = HeldFile::open_start("C:\\", &result);
   expect(drive.is_open(), "a drive's root is where a path starts");
+  FileFacts root;
+  FileFacts here;
+  expect(drive.facts(&root) && HeldFile::open_start("C:\\", &result).facts(&here) &&
+             same_object(root, here),
+         "a drive's root opened twice is the same directory");
+  expect(
+      HeldFile::open_start(".", &result).is_open() && HeldFile::open_start("C:", &result).is_open(),
+      "the current directory, and a drive's, are where a path starts");
+  expect(!HeldFile::open_start("C:\\no-such-folder", &result).is_open() &&
+             result == OpenResult::kNotFound,
+         "a start that is not there is told apart");
   expect(!drive.open_directory("fwu-probe", false, &result).is_open() &&
              result == OpenResult::kNotFound,
          "a missing directory is told apart");
@@ -136,12 +147,43 @@ void held_files() {
   expect(!AppendFile::open(directory, "fw.log", &result).is_open() &&
              result == OpenResult::kNotAllowed,
          "nobody else opens the log file while a line is written");
-  expect(file.write_line("a\nb"), "a line is written");
+  const char* log_name = "C:\\fwu-probe\\log\\fw.log";
+  HANDLE other = CreateFileA(log_name, GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                             OPEN_EXISTING, 0, nullptr);
+  expect(other == INVALID_HANDLE_VALUE, "no other writer, even one that shares writing");
+  if (other != INVALID_HANDLE_VALUE) CloseHandle(other);
+  HANDLE reader = CreateFileA(log_name, GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+  expect(reader != INVALID_HANDLE_VALUE, "a reader that shares writing is let in");
+  expect(file.write_line("a\nb"), "a line is written while it is read");
   FileFacts first = facts;
+
+  // Identity: the same file through two handles is the same; two different files, and a file and
+  // its directory, are not.
+  AppendFile second = AppendFile::open(directory, "second.log", &result);
+  FileFacts other_file;
+  FileFacts folder;
+  expect(second.facts(&other_file) && !same_object(first, other_file),
+         "two different files are told apart");
+  expect(directory.facts(&folder) && !same_object(first, folder),
+         "a file and its directory are told apart");
+  std::printf("identity: volume %llx, file %llx %llx, other file %llx %llx\n",
+              static_cast<unsigned long long>(first.volume),
+              static_cast<unsigned long long>(first.index_high),
+              static_cast<unsigned long long>(first.index),
+              static_cast<unsigned long long>(other_file.index_high),
+              static_cast<unsigned long long>(other_file.index));
+  second = AppendFile();
+  HeldFile name = directory.hold_name("fw.log", &result);
+  expect(name.is_open(), "the log file's name is held while the file is open");
   file = AppendFile();
+  expect(MoveFileA(log_name, "C:\\fwu-probe\\log\\moved.log") == FALSE,
+         "a held name cannot be renamed");
   file = AppendFile::open_through_reparse_point(directory, "fw.log", &result);
-  expect(file.facts(&facts) && facts.volume == first.volume && facts.index == first.index,
-         "opened again, it is the same file");
+  expect(file.facts(&facts) && same_object(facts, first),
+         "opened again while its name is held, it is the same file");
+  name = HeldFile();
+  if (reader != INVALID_HANDLE_VALUE) CloseHandle(reader);
   expect(file.security(&security) && security.has_owner && security.has_dacl,
          "the log file's owner and access list are read through the handle that writes it");
   file = AppendFile();
@@ -152,6 +194,13 @@ void held_files() {
   char text[7] = {};
   bool remote = true;
   expect(held.is_open() && held.facts(&facts) && facts.size == 6, "a file held to be read");
+  HeldFile through = directory.open_file_to_read_through_reparse_point("fw.log", &result);
+  FileFacts again;
+  expect(through.facts(&again) && same_object(facts, again),
+         "read through a reparse point beside a handle that holds it, the same file");
+  through = HeldFile();
+  expect(directory.security(&security) && security.has_owner,
+         "a directory held to pass through has its owner read when asked");
   expect(held.read(text, 6) && std::string(text) == "a\r\nb\r\n", "lines end in CR LF");
   expect(held.on_network_volume(&remote) && !remote, "its volume is a local one");
   expect(held.security(&security) && security.has_owner, "its owner and access list are read");

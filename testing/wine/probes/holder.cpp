@@ -2,6 +2,8 @@
 //   holder mutex SDDL [abandon]  the program's run mutex (its name; the security SDDL gives),
 //                                taken; "abandon": the holder ends while holding it
 //   holder file PATH             PATH opened for writing without sharing
+//   holder read PATH             PATH opened for reading, sharing reading and writing, as a log
+//                                viewer that follows a growing file opens it
 // Prints "held" once it holds it, or why not; exit status 0, or 1 when it could not.
 #include <windows.h>
 
@@ -62,6 +64,14 @@ int wmain(int argc, wchar_t** argv) {
     CloseHandle(file);
     return 0;
   }
-  std::printf("usage: holder mutex SDDL [abandon] | holder file PATH\n");
+  if (argc >= 3 && std::wcscmp(argv[1], L"read") == 0) {
+    HANDLE file = CreateFileW(argv[2], GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return fail("CreateFileW");
+    hold();
+    CloseHandle(file);
+    return 0;
+  }
+  std::printf("usage: holder mutex SDDL [abandon] | holder file PATH | holder read PATH\n");
   return 1;
 }
