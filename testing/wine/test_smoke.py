@@ -129,6 +129,8 @@ LOG_PATHS = {
     "device_with_an_extension_makes_nothing": (r"C:\fwlogs\nul.txt", None),
     "device_as_a_folder_makes_nothing": (r"C:\fwlogs\con\fw.log", None),
     "port_with_an_extension_makes_nothing": (r"C:\fwlogs\Com1.log", None),
+    "port_name_with_a_letter_is_an_ordinary_file": (r"C:\fwlogs\comX.log", "fwlogs/comX.log"),
+    "folder_ending_in_two_dots_makes_nothing": (r"C:\fwlogs\twodots..\fw.log", None),
     "verbatim_path_with_a_trailing_dot_makes_nothing": (r"\\?\C:\fwlogs\verbatim.\fw.log", None),
 }
 
