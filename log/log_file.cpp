@@ -9,6 +9,7 @@
 
 #include "app/settings.h"
 #include "log/trust.h"
+#include "log/windows_names.h"
 #include "platform/file_system.h"
 
 namespace fwu {
@@ -46,7 +47,10 @@ size_t start_length(std::string_view path) {
 // The log path as the walk takes it: where it starts, and the names below, the last one the
 // file's. "." and ".." are taken as Windows takes them, by the names alone, before any lookup;
 // ".." at the front of a relative path belongs to the start, chosen by whoever started the
-// program, like the current directory itself.
+// program, like the current directory itself. Each name left then means what Windows makes of it
+// (windows_names.h), and a path that ends in a separator, "." or ".." names a folder, not a
+// file. A path in the "\\?\" form Windows takes as it is: only a backslash separates its names,
+// and a name is used as it is or not at all. No names: nothing is to be opened or created.
 struct LogPath {
   std::string start;
   std::vector<std::string> names;
@@ -54,20 +58,29 @@ struct LogPath {
 
 LogPath split(const std::string& path) {
   size_t length = start_length(path);
+  bool verbatim = path.compare(0, 4, "\\\\?\\") == 0;
   LogPath parts{length == 0 ? "." : path.substr(0, length), {}};
   size_t begin = length;
   for (size_t i = length; i <= path.size(); ++i) {
-    if (i < path.size() && !is_separator(path[i])) continue;
+    if (i < path.size() && !(verbatim ? path[i] == '\\' : is_separator(path[i]))) continue;
     std::string name = path.substr(begin, i - begin);
     begin = i + 1;
-    if (name.empty() || name == ".") continue;
-    if (name != "..") {
-      parts.names.push_back(std::move(name));
-    } else if (!parts.names.empty()) {
-      parts.names.pop_back();
-    } else if (length == 0) {
-      parts.start = parts.start == "." ? ".." : parts.start + "\\..";
+    if (!verbatim && (name.empty() || name == "." || name == "..")) {
+      if (i == path.size()) return {};
+      if (name == ".." && !parts.names.empty()) {
+        parts.names.pop_back();
+      } else if (name == ".." && length == 0) {
+        parts.start = parts.start == "." ? ".." : parts.start + "\\..";
+      }
+      continue;
     }
+    parts.names.push_back(std::move(name));
+  }
+  for (size_t i = 0; i < parts.names.size(); ++i) {
+    std::string meant = parts.names[i];
+    bool last = i + 1 == parts.names.size();
+    if (verbatim ? !plain_name(meant) : !windows_name(parts.names[i], last, &meant)) return {};
+    parts.names[i] = std::move(meant);
   }
   return parts;
 }

@@ -88,19 +88,24 @@ TEST_F(LogFileTest, MissingDirectoriesAreCreatedBelowWhereThePathStarts) {
 
 TEST_F(LogFileTest, PathsStartWhereWindowsStartsThem) {
   // Only what lies below the start is made: never a server, a share or a drive.
-  for (const auto& [path, made] : std::vector<std::pair<std::string, std::string>>{
-           {"\\\\?\\C:\\new\\fw.log", "\\\\?\\C:\\new"},
-           {"\\\\?\\UNC\\server\\share\\new\\fw.log", "\\\\?\\UNC\\server\\share\\new"},
-           {"\\\\server\\share\\new\\fw.log", "\\\\server\\share\\new"},
-           {"C:new\\fw.log", "C:new"},  // below that drive's current directory
-           {"new\\fw.log", "new"}}) {
+  // The simulated machine keeps each drive's current directory at its root.
+  struct Case {
+    std::string path, made, lands;
+  };
+  for (const auto& [path, made, lands] : std::vector<Case>{
+           {"\\\\?\\C:\\new\\fw.log", "\\\\?\\C:\\new", "C:\\new\\fw.log"},
+           {"\\\\?\\UNC\\server\\share\\new\\fw.log", "\\\\?\\UNC\\server\\share\\new",
+            "\\\\server\\share\\new\\fw.log"},
+           {"\\\\server\\share\\new\\fw.log", "\\\\server\\share\\new",
+            "\\\\server\\share\\new\\fw.log"},
+           {"C:new\\fw.log", "C:new", "C:\\new\\fw.log"},  // below that drive's current directory
+           {"new\\fw.log", "new", "new\\fw.log"}}) {
     SCOPED_TRACE(path);
     testing::SimTest::TearDown();
     testing::SimTest::SetUp();
     read_command_line("/vLOGFILE=" + path);
     log_line("line");
-    // The simulated machine keeps each drive's current directory at its root.
-    EXPECT_EQ(read_file(path == "C:new\\fw.log" ? "C:\\new\\fw.log" : path), "line\r\n");
+    EXPECT_EQ(read_file(lands), "line\r\n");
     EXPECT_EQ(sim::files().directory_attempts, std::vector<std::string>{made});
   }
 

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <set>
 #include <string>
 #include <utility>
 #include <vector>
@@ -60,6 +61,15 @@ class LogPathTest : public testing::SimTest {
   }
 
   static bool is_empty(const std::string& directory) { return fs::is_empty(directory); }
+
+  // Every file and folder of the simulated machine.
+  static std::set<std::string> everything() {
+    std::set<std::string> found;
+    for (const auto& entry : fs::recursive_directory_iterator(".")) {
+      found.insert(entry.path().lexically_normal().string());
+    }
+    return found;
+  }
 };
 
 TEST_F(LogPathTest, PlantedJunctionTurnsTheLogOffForTheRun) {
@@ -302,6 +312,74 @@ TEST_F(LogPathTest, AFailureToOpenCostsTheLineAndNoMore) {
   EXPECT_EQ(read_file("C:\\Logs\\locked\\fw.log"), "written\r\nagain\r\n");
   EXPECT_EQ(sim::clock().waited_ms, 0u);
   EXPECT_EQ(sim::file_security().open_files, 0);
+}
+
+// Every name below the start is opened by itself, where Windows's reading of whole paths does not
+// apply, and the simulated machine then takes "NUL" or "logs." as they are: each row shows that
+// the program read the name as Windows reads it first. A path whose file Windows would not make
+// creates nothing at all, not even the folders on its way.
+TEST_F(LogPathTest, NamesMeanWhatWindowsMakesOfThemAndNoOddNameIsEverCreated) {
+  struct Case {
+    const char* path;
+    const char* lands;  // nullptr: nowhere
+  };
+  const Case cases[] = {
+      {"C:\\logs.\\fw.log.", "C:\\logs\\fw.log"},
+      {"C:\\Logs\\a.\\b.\\fw.log...", "C:\\Logs\\a\\b\\fw.log"},
+      {"\\\\.\\C:\\dots.\\fw.log.", "C:\\dots\\fw.log"},
+      {"\\\\?\\C:\\Logs\\new\\fw.log", "C:\\Logs\\new\\fw.log"},
+      // A path that ends in a separator, or in "." or "..", names a folder.
+      {"C:\\logs\\", nullptr},
+      {"C:\\Logs\\", nullptr},
+      {"C:\\Logs\\new\\.", nullptr},
+      {"C:\\Logs\\new\\fw.log\\..", nullptr},
+      // Devices, as the file or as a folder, relative or not.
+      {"NUL", nullptr},
+      {"nul.txt", nullptr},
+      {"C:\\Logs\\new\\Con", nullptr},
+      {"C:\\a\\con\\fw.log", nullptr},
+      {"C:\\Logs\\COM1.log", nullptr},
+      {"C:\\Logs\\lpt9\\fw.log", nullptr},
+      {"C:\\Logs\\AUX.", nullptr},
+      // Folders Windows would look for as they are, never making them; names of dots; streams.
+      {"C:\\logs..\\fw.log", nullptr},
+      {"C:\\Logs\\...\\fw.log", nullptr},
+      {"C:\\Logs\\fw.log:hidden", nullptr},
+      // The "\\?\" form is taken as it is, so a name Windows would otherwise change is refused.
+      {"\\\\?\\C:\\Logs\\fw.log.", nullptr},
+      {"\\\\?\\C:\\logs.\\fw.log", nullptr},
+      {"\\\\?\\C:\\Logs\\new\\..\\fw.log", nullptr},
+      {"\\\\?\\C:\\Logs\\.\\fw.log", nullptr},
+      {"\\\\?\\C:\\Logs\\nul", nullptr},
+      {"\\\\?\\C:\\Logs\\\\fw.log", nullptr},
+      {"\\\\?\\C:\\Logs\\", nullptr},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.path);
+    testing::SimTest::TearDown();
+    SetUp();
+    std::set<std::string> before = everything();
+    read_command_line((std::string("/vLOGFILE=") + c.path).c_str());
+    log_line("line");
+    log_line("next");
+    std::set<std::string> made;
+    for (const std::string& entry : everything()) {
+      if (before.count(entry) == 0) made.insert(entry);
+    }
+    if (c.lands == nullptr) {
+      EXPECT_EQ(made, std::set<std::string>{});
+      continue;
+    }
+    EXPECT_EQ(read_file(c.lands), "line\r\nnext\r\n");
+    // The file and the folders made on its way, and nothing else.
+    std::set<std::string> expected;
+    for (fs::path p = fs::path(sim::host_path(c.lands)); !p.empty(); p = p.parent_path()) {
+      if (before.count(p.lexically_normal().string()) == 0) {
+        expected.insert(p.lexically_normal().string());
+      }
+    }
+    EXPECT_EQ(made, expected);
+  }
 }
 
 TEST_F(LogPathTest, OrdinaryPathsKeepWorkingAndNothingStaysOpen) {

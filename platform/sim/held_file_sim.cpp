@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <filesystem>
@@ -142,9 +143,28 @@ void close_by_another_process(int id) {
   g_file_security.opens.erase(id);
 }
 
+namespace {
+
+// Whether an open in a held directory takes `name` at all, as NTFS takes one name: as it is, a
+// trailing dot or space and a device's name included, but never "." or "..", and none of the
+// characters no name may hold. A backslash would make it a path below the directory, which the
+// program never asks for; a colon would name a stream, which this machine does not have.
+bool is_nt_name(std::string_view name) {
+  if (name.empty() || name == "." || name == "..") return false;
+  for (char c : name) {
+    if (static_cast<unsigned char>(c) < 0x20 ||
+        std::string_view("\"*/:<>?\\|").find(c) != std::string_view::npos) {
+      return false;
+    }
+  }
+  return true;
+}
+
+}  // namespace
+
 bool begin_step(const platform::HeldFile::Impl* parent, const char* verb, const char* name,
                 std::string* path, platform::OpenResult* result) {
-  if (parent == nullptr) {
+  if (parent == nullptr || !is_nt_name(name)) {
     *result = platform::OpenResult::kFailed;
     return false;
   }
@@ -228,6 +248,53 @@ OpenResult open_failure() {
   return OpenResult::kFailed;
 }
 
+// Whether Windows takes the last name of an ordinary path for a device, as every version up to
+// Windows 10 does: whatever follows a dot and spaces before it left out, in any case.
+bool names_a_device(std::string_view name) {
+  name = name.substr(0, name.find('.'));
+  while (!name.empty() && name.back() == ' ') name.remove_suffix(1);
+  std::string upper(name);
+  for (char& c : upper) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  for (const char* device : {"NUL", "CON", "AUX", "PRN"}) {
+    if (upper == device) return true;
+  }
+  return upper.size() == 4 && (upper.rfind("COM", 0) == 0 || upper.rfind("LPT", 0) == 0) &&
+         upper[3] >= '1' && upper[3] <= '9';
+}
+
+// What Windows opens for a whole path it is given, as far as the simulated machine tells the
+// difference: a path in the "\\?\" form as it is, with its prefix left out ("\\?\UNC\" is a
+// share); any other with a single trailing dot dropped from each directory's name and every
+// trailing dot and space from the last name; false when that last name is a device. ("." and
+// ".." the host resolves alike, slashes it takes as separators.)
+bool win32_path(std::string_view path, std::string* meant) {
+  if (path.substr(0, 4) == "\\\\?\\") {
+    *meant = path.substr(4, 4) == "UNC\\" ? "\\\\" + std::string(path.substr(8))
+                                          : std::string(path.substr(4));
+    return true;
+  }
+  bool device_form = path.substr(0, 4) == "\\\\.\\";
+  if (device_form) path.remove_prefix(4);
+  meant->clear();
+  size_t begin = 0;
+  for (size_t i = 0; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '\\' && path[i] != '/') continue;
+    std::string_view name = path.substr(begin, i - begin);
+    bool dots = name == "." || name == "..";  // the host resolves them alike
+    if (!dots && i == path.size()) {
+      while (!name.empty() && (name.back() == '.' || name.back() == ' ')) name.remove_suffix(1);
+      bool share = path.substr(0, 2) == "\\\\" || path.substr(0, 2) == "//";
+      if (!device_form && !share && names_a_device(name)) return false;
+    } else if (!dots && name.size() >= 2 && name.back() == '.' && name[name.size() - 2] != '.') {
+      name.remove_suffix(1);
+    }
+    *meant += name;
+    if (i < path.size()) *meant += '\\';
+    begin = i + 1;
+  }
+  return true;
+}
+
 // The owner of a descriptor just opened, entered among the opens with `sharing`; none, with
 // kNotAllowed, when an open already there refuses it.
 HeldFile::Impl* held(int fd, std::string path, sim::Sharing sharing, OpenResult* result) {
@@ -268,11 +335,15 @@ int open_at(int directory_fd, const char* name, int flags, bool follow, uint32_t
 
 HeldFile HeldFile::open_start(const char* name, OpenResult* result) {
   sim::before_step(std::string("open ") + name);
+  std::string meant;
+  if (!win32_path(name, &meant)) {
+    *result = OpenResult::kFailed;  // a device, which is no directory of this machine
+    return HeldFile();
+  }
   // Every drive and every share is there on the simulated machine, as directories below its
   // root: a path that starts at one never finds it missing.
-  std::string host = sim::host_path(name);
-  if (std::string_view(name) != "." && std::string_view(name) != ".." && name[0] != '\0' &&
-      std::string_view(name) != "\\" && std::string_view(name) != "/") {
+  std::string host = sim::host_path(meant.c_str());
+  if (meant != "." && meant != ".." && !meant.empty() && meant != "\\" && meant != "/") {
     std::error_code error;
     std::filesystem::create_directories(host, error);
   }

@@ -121,22 +121,44 @@ LOG_PATHS = {
     "log_path_with_an_invalid_name_logs_nothing": (r"C:\fwlogs\bad|name\fw.log", None),
     "log_path_on_a_share_that_is_not_there_logs_nothing": (r"\\nohost\share\fw.log", None),
     "log_path_without_a_file_name_logs_nothing": (r"\\?\C:", None),
+    # Names as Windows reads them in a whole path, though the program opens each by itself.
+    "trailing_dots_are_dropped_as_windows_drops_them": (r"C:\fwlogs\dotted.\fw.log.",
+                                                        "fwlogs/dotted/fw.log"),
+    "log_path_ending_in_a_separator_makes_nothing": (r"C:\fwlogs\trailing" + "\\", None),
+    "device_as_the_log_makes_nothing": ("NUL", None),
+    "device_with_an_extension_makes_nothing": (r"C:\fwlogs\nul.txt", None),
+    "device_as_a_folder_makes_nothing": (r"C:\fwlogs\con\fw.log", None),
+    "port_with_an_extension_makes_nothing": (r"C:\fwlogs\Com1.log", None),
+    "port_name_with_a_letter_is_an_ordinary_file": (r"C:\fwlogs\comX.log", "fwlogs/comX.log"),
+    "folder_ending_in_two_dots_makes_nothing": (r"C:\fwlogs\twodots..\fw.log", None),
+    "verbatim_path_with_a_trailing_dot_makes_nothing": (r"\\?\C:\fwlogs\verbatim.\fw.log", None),
 }
+
+
+def everything_below(*folders):
+    return {path for folder in folders if folder.exists() for path in folder.rglob("*")}
 
 
 @pytest.mark.parametrize("name", LOG_PATHS)
 def test_log_path(smoke_prefix, name):
     path, lands = LOG_PATHS[name]
     fwlogs = smoke_prefix.drive_c / "fwlogs"
+    folder = smoke_prefix.drive_c / "runs" / name
+    folder.mkdir(parents=True, exist_ok=True)
     if name == "log_path_through_a_directory_symlink":
         (fwlogs / "target").mkdir(parents=True)
         (fwlogs / "linked").symlink_to("target")
+    before = everything_below(fwlogs, folder)
     run = smoke_prefix.start(name, "/S", f"/vLOGFILE={path}", dlls="mscoree,mshtml=")
     assert run.finish() == NO_DEVICE
+    made = everything_below(fwlogs, folder) - before
     if lands:
         assert not run.log_problems(NO_DEVICE_LINE, log=smoke_prefix.drive_c / lands)
+        if "runs" not in lands:
+            log = smoke_prefix.drive_c / lands
+            assert made == {log, *(p for p in log.parents if p in made)}, "nothing else made"
     else:
-        assert not list(fwlogs.glob("bad*")), "nothing made on the way"
+        assert made == set(), "nothing made on the way"
 
 
 def test_command_line_without_quotes_finds_its_switches(smoke_prefix):
