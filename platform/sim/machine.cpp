@@ -177,6 +177,7 @@ void set_up_nodes(const MachineSetup& setup) {
   }
   Node& transport = node(g_touchpad_transport);
   transport.has_problem = setup.device == DeviceStart::kAfterRepair;
+  transport.children_after_ms = setup.appear_ms;
   if (setup.restart_fails) {
     transport.problem_after_enable = true;
     transport.reenumerate = Fault::always();
@@ -229,6 +230,11 @@ DevNode touchpad_transport() {
 
 DevNode stale_device() {
   return g_stale_device;
+}
+
+bool touchpad_interfaces_started() {
+  int touchpad = touchpad_interface();
+  return touchpad >= 0 && is_started(hid_world().interfaces[static_cast<size_t>(touchpad)].node);
 }
 
 }  // namespace sim
