@@ -237,4 +237,11 @@ bool touchpad_interfaces_started() {
   return touchpad >= 0 && is_started(hid_world().interfaces[static_cast<size_t>(touchpad)].node);
 }
 
+uint64_t touchpad_interfaces_due_in_ms() {
+  if (!is_started(g_touchpad_transport) || touchpad_interfaces_started()) return 0;
+  uint64_t now = clock().now_ms;
+  uint64_t due = node(g_touchpad_transport).children_from_ms;
+  return due > now ? due - now : 1;
+}
+
 }  // namespace sim

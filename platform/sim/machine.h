@@ -106,5 +106,8 @@ DevNode stale_device();  // 0 unless the setup asked for one
 // True while the touchpad's interfaces are there as far as the device tree goes: its transport
 // device is started, and the time its interfaces take to appear after a start has passed.
 bool touchpad_interfaces_started();
+// How long until they appear: 0 when they are there, or when nothing is coming (the transport
+// device is not started); at least 1 while they are still to appear.
+uint64_t touchpad_interfaces_due_in_ms();
 
 }  // namespace sim

@@ -83,10 +83,13 @@ TEST_F(MachineTest, InterfacesOfARestartedTransportAppearInTheirOwnTime) {
   EXPECT_FALSE(has_problem) << "the transport device itself is started";
   EXPECT_FALSE(open_touchpad().is_valid());
   EXPECT_FALSE(touchpad_interfaces_started());
+  EXPECT_EQ(touchpad_interfaces_due_in_ms(), 300u);
   advance_ms(299);
+  EXPECT_EQ(touchpad_interfaces_due_in_ms(), 1u);
   EXPECT_FALSE(open_touchpad().is_valid());
   advance_ms(1);
   EXPECT_TRUE(touchpad_interfaces_started());
+  EXPECT_EQ(touchpad_interfaces_due_in_ms(), 0u);
   EXPECT_TRUE(open_touchpad().is_valid());
   EXPECT_EQ(touchpad_product_id(), kFirmwareProductId);
 
