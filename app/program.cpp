@@ -15,13 +15,27 @@ namespace fwu {
 
 namespace {
 
+// How long a touchpad that the repair brought back may take to show its interfaces, and how
+// often it is looked for meanwhile. The enable returns once the transport device is asked to
+// start; the system starts it and lists and starts its HID collections afterwards, on a thread of
+// its own, with no call that waits for them.
+constexpr uint32_t kAppearWaitMs = 5000;
+constexpr uint32_t kAppearPollMs = 250;
+
 // A touchpad that did not come back cleanly from an earlier run may be a stale HID-over-I2C
-// device: repair those and look once more, with a probe connection held open meanwhile.
+// device: repair those and look once more, with a probe connection held open meanwhile. When the
+// repair acted on a device, the touchpad may be on its way back: it is looked for until it is
+// there or kAppearWaitMs have passed. When nothing was repaired, nothing is coming: one look.
 int check_again_after_repair() {
   DeviceConnection probe;
   probe.open(kNormalModeProductId, 0);
-  stale_device_removal();
+  int repaired = stale_device_removal();
   int found = eligible_device_check();
+  for (uint32_t waited = 0; found == 0 && repaired != -1 && waited < kAppearWaitMs;
+       waited += kAppearPollMs) {
+    platform::sleep_ms(kAppearPollMs);
+    found = eligible_device_check();
+  }
   probe.close();
   return found;
 }
@@ -34,8 +48,9 @@ constexpr uint32_t kRunMutexWaitMs = 10 * 60 * 1000;
 // One run at a time per machine: a second run waits for the first to end, then makes its own
 // checks as usual (it finds the touchpad updated, or one left in its bootloader to recover). Two
 // runs at once would interleave their bootloader commands. But no run waits for ever: one that
-// still waits after kRunMutexWaitMs goes on without the mutex, as every run went before there
-// was one, rather than leave a silent deployment hanging until the next boot.
+// still waits after kRunMutexWaitMs ends without touching the touchpad (the holder may wake and
+// go on flashing at any time), rather than leave a silent deployment hanging until the next boot;
+// its exit code, that of no usable device, is one a deployment tool tries again.
 // Anybody may make a mutex of this name first; one made by an account that is not trusted
 // belongs to whoever squats on the name, so it is left alone and the run goes on without it, as
 // when the mutex can be neither made nor opened.
@@ -72,14 +87,16 @@ int run_program(std::string_view argument_text, const char* command_line) {
   platform::FineTimer fine_timer;
   log_line("Running program\n\t %s", command_line);
   start_stamp();
-  if (waited_in_vain) {
-    log_line(
-        "Another run of the firmware update did not end within 10 minutes; this run goes on "
-        "without waiting for it.");
-  }
 
   int exit_code = kExitNoDevice;
-  if (eligible_device_check() == 0 && check_again_after_repair() == 0) {
+  if (waited_in_vain) {
+    error_notice(
+        u"ERROR: Another run of the firmware update is still going on!\n\nThe firmware has not "
+        u"been updated.");
+    log_line(
+        "ERROR: Another run of the firmware update is still going on. The firmware has not been "
+        "updated.");
+  } else if (eligible_device_check() == 0 && check_again_after_repair() == 0) {
     error_notice(
         u"ERROR: No eligible devices have been found!\n\nThe firmware has not been updated.");
     log_line("ERROR: No eligible devices have been found. The firmware has not been updated.");

@@ -17,7 +17,8 @@ constexpr int kExitDeclined = 1007;
 // Runs the program once: reads the settings from `argument_text`, frames the run in the log
 // (with `command_line`, the complete command line, in its header), makes sure the touchpad is
 // present (with one repair attempt when it is not), runs the update, writes the inventory record
-// after a successful one, and returns the exit code.
+// after a successful one, and returns the exit code. A run that another run still keeps out after
+// 10 minutes leaves the touchpad alone and ends with kExitNoDevice.
 int run_program(std::string_view argument_text, const char* command_line);
 
 }  // namespace fwu

@@ -1,6 +1,7 @@
 #include "app/program.h"
 
 #include <algorithm>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -49,10 +50,23 @@ class ProgramTest : public testing::SimTest {
     sim::ui().default_answer = sim::kIdYes;
   }
 
-  static void set_up(sim::DeviceStart device) {
+  static void set_up(sim::DeviceStart device, uint32_t appear_ms = 0,
+                     sim::Stale stale = sim::Stale::kNone) {
     sim::MachineSetup setup;
     setup.device = device;
+    setup.appear_ms = appear_ms;
+    setup.stale = stale;
     sim::set_up_machine(setup);
+  }
+
+  // The waits of the run before its first feature report: those of the repair attempt.
+  static std::vector<uint32_t> waits_before_the_touchpad_is_spoken_to() {
+    std::vector<uint32_t> waits;
+    for (const std::string& line : sim::events().lines) {
+      if (line.starts_with("HidD_SetFeature") || line.starts_with("HidD_GetFeature")) break;
+      if (line.starts_with("Sleep ")) waits.push_back(std::stoul(line.substr(6)));
+    }
+    return waits;
   }
 };
 
@@ -89,6 +103,7 @@ TEST_F(ProgramTest, NoTouchpadAfterTheRepairAttempt) {
   EXPECT_TRUE(sim::touchpad().received.empty());
   EXPECT_FALSE(inventory_written());
   EXPECT_EQ(sim::hid_world().open_handles, 0);
+  EXPECT_TRUE(sim::clock().waits.empty()) << "a repair that acted on nothing brings nothing back";
 
   start_again();
   set_up(sim::DeviceStart::kNone);
@@ -115,6 +130,47 @@ TEST_F(ProgramTest, CurrentDirectoryIsOpenedOnceBeforeAnythingElseAndServesTheRe
   ASSERT_FALSE(events.empty());
   EXPECT_EQ(events.front(), "current directory opened");
   EXPECT_TRUE(inventory_written());
+}
+
+// The system starts a repaired transport device's HID interfaces after the enable has returned.
+TEST_F(ProgramTest, TouchpadThatTheRepairBringsBackLaterIsWaitedFor) {
+  set_up(sim::DeviceStart::kAfterRepair, 300);
+  EXPECT_EQ(run("/S"), 0);
+  EXPECT_EQ(sim::running_version(), 17);
+  EXPECT_EQ(waits_before_the_touchpad_is_spoken_to(), (std::vector<uint32_t>{250, 250}));
+
+  for (uint32_t appear_ms : {2000u, 4900u}) {
+    start_again();
+    set_up(sim::DeviceStart::kAfterRepair, appear_ms);
+    EXPECT_EQ(run("/S"), 0) << appear_ms;
+    EXPECT_EQ(sim::running_version(), 17) << appear_ms;
+  }
+
+  // The repair's result tells of the last device it acted on, here a stale one that stays in
+  // trouble; the touchpad before it came back all the same.
+  start_again();
+  set_up(sim::DeviceStart::kAfterRepair, 300, sim::Stale::kStays);
+  EXPECT_EQ(run("/S"), 0);
+  EXPECT_EQ(sim::running_version(), 17);
+}
+
+TEST_F(ProgramTest, TouchpadThatTakesLongerThanFiveSecondsIsNotWaitedFor) {
+  for (uint32_t appear_ms : {5100u, 60000u}) {
+    start_again();
+    set_up(sim::DeviceStart::kAfterRepair, appear_ms);
+    EXPECT_EQ(run("/vLOGFILE=fw.log"), 1003) << appear_ms;
+    std::vector<sim::ShownBox> boxes = sim::program_boxes();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              u"ERROR: No eligible devices have been found!\n\nThe firmware has not been updated.");
+    EXPECT_NE(read_file("fw.log").find("ERROR: No eligible devices have been found. The firmware "
+                                       "has not been updated.\r\nCompleted "),
+              std::string::npos);
+    EXPECT_EQ(sim::clock().waits, std::vector<uint32_t>(20, 250)) << "5 s, looked at each 250 ms";
+    EXPECT_TRUE(sim::touchpad().received.empty());
+    EXPECT_EQ(sim::hid_world().open_handles, 0);
+    EXPECT_EQ(sim::hid_world().interface_lists, 0);
+  }
 }
 
 TEST_F(ProgramTest, InventoryOnlyAfterAnUpdate) {

@@ -8,6 +8,7 @@
 #include "app/settings.h"
 #include "platform/sim/machine.h"
 #include "testing/machine_checks.h"
+#include "testing/sequence.h"
 #include "testing/sim_test.h"
 
 namespace fwu {
@@ -104,15 +105,15 @@ TEST_F(RunMutexTest, MutexSquattedByAStandardUserIsNotWaitedFor) {
   EXPECT_EQ(sim::run_mutex().waits, 0);
 }
 
-TEST_F(RunMutexTest, RunThatNeverEndsIsWaitedForTenMinutesThenTheRunGoesOnWithoutIt) {
+TEST_F(RunMutexTest, RunThatNeverEndsIsWaitedForTenMinutesThenThisRunEndsUntouched) {
   // A run started without /S as SYSTEM in session 0 holds the mutex while its question waits for
-  // an answer that never comes.
+  // an answer that never comes; it may still go on when somebody answers it.
   sim::RunMutex& mutex = sim::run_mutex();
   mutex.open_elsewhere = true;
   mutex.security = sim::run_mutex_security();
   mutex.held_for_ever = true;
   sim::clock().utc_base = {2024, 1, 1, 0, 0, 0};
-  EXPECT_EQ(run("/S /vLOGFILE=fw.log"), kExitUpdated);
+  EXPECT_EQ(run("/S /vLOGFILE=fw.log"), kExitNoDevice);
   EXPECT_EQ(mutex.waits, 1);
   EXPECT_EQ(mutex.holders, 0);
   EXPECT_EQ(mutex.open_handles, 0);
@@ -120,15 +121,35 @@ TEST_F(RunMutexTest, RunThatNeverEndsIsWaitedForTenMinutesThenTheRunGoesOnWithou
   ASSERT_GE(events.size(), 2u);
   EXPECT_EQ(events[1], "WaitForSingleObject run: timed out");
   EXPECT_NE(events.back(), "ReleaseMutex run");
-  std::string log = read_file("fw.log");
-  size_t executed = log.find("Executed ");
-  std::string line =
-      "Another run of the firmware update did not end within 10 minutes; this run goes on "
-      "without waiting for it.\r\n";
-  ASSERT_NE(executed, std::string::npos);
-  EXPECT_EQ(log.find(line), log.find("\r\n", executed) + 2) << log;
-  EXPECT_EQ(log.find("Executed 2024/01/01 00:10:00"), executed)
+  EXPECT_TRUE(sim::calls().names.empty()) << "not even the list of HID devices was asked for";
+  EXPECT_TRUE(sim::touchpad().received.empty());
+  EXPECT_EQ(sim::running_version(), 16);
+  EXPECT_TRUE(sim::ui().boxes.empty());
+  EXPECT_EQ(read_file("fw.log"),
+            "Running program\r\n\t fwupdate.exe /S /vLOGFILE=fw.log\r\n"
+            "Executed 2024/01/01 00:10:00\r\n"
+            "ERROR: Another run of the firmware update is still going on. The firmware has not "
+            "been updated.\r\n"
+            "Completed 2024/01/01 00:10:00\r\n\r\n")
       << "the run began after ten minutes of waiting";
+
+  // Someone who started it by hand is told, in a box, before the line is logged.
+  sim::reset();
+  testing::reset_process_state();
+  sim::run_mutex().open_elsewhere = true;
+  sim::run_mutex().security = sim::run_mutex_security();
+  sim::run_mutex().held_for_ever = true;
+  EXPECT_EQ(run("/vLOGFILE=fw2.log"), kExitNoDevice);
+  std::vector<sim::ShownBox> boxes = sim::program_boxes();
+  ASSERT_EQ(boxes.size(), 1u);
+  EXPECT_EQ(boxes[0].text,
+            u"ERROR: Another run of the firmware update is still going on!\n\nThe firmware has "
+            u"not been updated.");
+  EXPECT_EQ(boxes[0].style, 0x10u);
+  EXPECT_TRUE(sim::touchpad().received.empty());
+  EXPECT_TRUE(testing::happen_together({"answered OK",
+                                        "log ERROR: Another run of the firmware update is still "
+                                        "going on. The firmware has not been updated."}));
 }
 
 TEST_F(RunMutexTest, AbandonedMutexCountsAsAcquired) {

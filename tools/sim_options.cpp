@@ -130,6 +130,7 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
   if (name == "--write-rate") return parse_number(value, &m.write_rate);
   if (name == "--signature") return parse_number(value, &m.firmware_signature, 16);
   if (name == "--boot-ms") return parse_number(value, &m.boot_ms);
+  if (name == "--appear-ms") return parse_number(value, &m.appear_ms);
   if (name == "--busy-ms") return parse_busy_time(value, &m);
   if (name == "--restart") return parse_restart(value, &m.restart_fails);
   if (name == "--stale") return parse_stale(value, &m.stale);
@@ -156,8 +157,8 @@ bool parse_valued(std::string_view name, std::string_view value, SimOptions* opt
 bool takes_value(std::string_view name) {
   for (std::string_view known :
        {"--device", "--version", "--info-bytes", "--protocol", "--erase-delay", "--write-rate",
-        "--signature", "--boot-ms", "--busy-ms", "--restart", "--stale", "--break", "--answer",
-        "--image", "--registry", "--state", "--fail", "--busy"}) {
+        "--signature", "--boot-ms", "--appear-ms", "--busy-ms", "--restart", "--stale", "--break",
+        "--answer", "--image", "--registry", "--state", "--fail", "--busy"}) {
     if (name == known) return true;
   }
   return false;
@@ -219,6 +220,8 @@ const char* sim_usage() {
          "  --image-never-valid  validation never succeeds\n"
          "  --restart ok|fail    whether restarting its transport device works (ok)\n"
          "  --stale ok|fail|none a stale HID-over-I2C device to repair (none)\n"
+         "  --appear-ms MS       time the touchpad's interfaces take to appear after its\n"
+         "                       transport device is started again (0)\n"
          "  --break FAULT        a fault of the device world (repeatable):\n"
          "                       restart-not-disableable (then removed), restart-enable\n"
          "                       (then re-enumerated),\n"

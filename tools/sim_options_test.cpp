@@ -37,7 +37,7 @@ TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
                   "--erase-delay 40 --write-rate 12 --signature 0x6C42 --fail write:3 --busy flush "
                   "--image-never-valid --restart fail --stale ok --answer yes,no --boot-ms 30 "
                   "--busy-ms format-image:70 --busy-ms flush:3 --busy-ms validate:0 --fast "
-                  "--break restart-enable --break value-caps "
+                  "--break restart-enable --break value-caps --appear-ms 300 "
                   "-- /S /vLOGFILE=C:\\x.log",
                   &o));
   EXPECT_EQ(o.machine.device, sim::DeviceStart::kBootloader);
@@ -65,6 +65,7 @@ TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
   EXPECT_TRUE(o.fast);
   EXPECT_EQ(o.machine.breakages,
             (std::vector<sim::Breakage>{sim::Breakage::kRestartEnable, sim::Breakage::kValueCaps}));
+  EXPECT_EQ(o.machine.appear_ms, 300u);
   EXPECT_EQ(o.argument_text, "/S /vLOGFILE=C:\\x.log");
 }
 
@@ -80,6 +81,7 @@ TEST(SimOptionsTest, BadOptionsAreRefused) {
            {"--restart", "perhaps"},
            {"--signature", "0xZZ"},
            {"--boot-ms", "-1"},
+           {"--appear-ms", "soon"},
            {"--busy-ms", "write:5"},  // the write takes what the device announces
            {"--busy-ms", "flush"},
            {"--break", "everything"},

@@ -4,6 +4,7 @@
 #include <thread>
 
 #include "platform/clock.h"
+#include "platform/sim/hid_world.h"
 #include "platform/sim/sim.h"
 #include "platform/sim/sim_internal.h"
 
@@ -36,6 +37,7 @@ Clock& clock() {
 
 void advance_ms(uint64_t ms) {
   g_clock.now_ms += ms;
+  refresh_interfaces();  // devices that start in their own time
 }
 
 platform::UtcTime utc_after(const platform::UtcTime& base, uint64_t ms) {
@@ -63,6 +65,7 @@ void sleep_ms(uint32_t ms) {
   clock.now_ms += ms;
   if (clock.fine_timer_holders == 0) ++clock.coarse_waits;
   if (clock.real_time) std::this_thread::sleep_for(std::chrono::milliseconds(ms));
+  sim::refresh_interfaces();  // devices that start in their own time
 }
 
 }  // namespace platform

@@ -9,7 +9,9 @@
 //   program holds an open handle of a HID interface below the node, as the HID class driver
 //   vetoes the removal. A disabled node reports DN_HAS_PROBLEM.
 // - Enable of a disabled node starts it again, with a problem when problem_after_enable is
-//   set; enable of a node that is not disabled changes nothing and succeeds.
+//   set; enable of a node that is not disabled changes nothing and succeeds. The nodes below a
+//   node that starts again are started only children_after_ms later (virtual time): the system
+//   starts them on a thread of its own once the enable has returned.
 // - Re-enumerate retries the installation: a disabled node starts again as by an enable.
 // - Class-installer removal and uninstall act as on_remove / on_uninstall say; a node gone
 //   takes every node below it along.
@@ -48,6 +50,7 @@ struct Node {
 
   // Reactions.
   bool problem_after_enable = false;  // enable or re-enumerate leave it with a problem
+  uint32_t children_after_ms = 0;     // how long after each start the nodes below it start
   Removal on_remove = Removal::kGone;
   Removal on_uninstall = Removal::kGone;
 
@@ -67,6 +70,9 @@ struct Node {
   uint32_t reenumerations = 0;
   uint32_t removals = 0;  // DIF_REMOVE calls
   uint32_t uninstalls = 0;
+
+  // State: the virtual time from which the nodes below it are started.
+  uint64_t children_from_ms = 0;
 };
 
 struct DeviceTree {
@@ -86,8 +92,8 @@ Node& node(DevNode node);
 DevNode add_node(Node node);
 // The handle of the node with this instance ID (case ignored), present or not; 0 when none.
 DevNode find_node(const std::u16string& instance_id);
-// True when the node and every node above it are present, enabled and without a problem: its
-// HID interfaces are there.
+// True when the node and every node above it are present, enabled and without a problem, and
+// every node above it started at least its children_after_ms ago: its HID interfaces are there.
 bool is_started(DevNode node);
 // Instance IDs, enumerators and services compare without regard to case.
 bool same_text_ignoring_case(std::u16string_view a, std::u16string_view b);

@@ -57,6 +57,7 @@ bool is_started(DevNode handle) {
     if (!valid(at)) return false;
     const Node& each = node(at);
     if (!each.present || each.disabled || each.has_problem) return false;
+    if (at != handle && sim::clock().now_ms < each.children_from_ms) return false;
   }
   return valid(handle);
 }
@@ -107,6 +108,7 @@ void mark_absent_below(platform::devnode::DevNode handle) {
 void start_again(sim::Node& node) {
   node.disabled = false;
   node.has_problem = node.problem_after_enable;
+  node.children_from_ms = sim::clock().now_ms + node.children_after_ms;
 }
 
 void react(platform::devnode::DevNode handle, sim::Removal removal) {

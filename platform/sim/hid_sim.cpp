@@ -161,6 +161,7 @@ void InterfaceList::release() {
 InterfaceList InterfaceList::present() {
   log("HidD_GetHidGuid");
   log("SetupDiGetClassDevsW");
+  sim::refresh_interfaces();  // devices that started in their own time since the last change
   sim::HidWorld& world = sim::hid_world();
   if (world.list.hit()) return InterfaceList();
   Impl* impl = new Impl;

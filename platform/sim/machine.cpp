@@ -177,6 +177,7 @@ void set_up_nodes(const MachineSetup& setup) {
   }
   Node& transport = node(g_touchpad_transport);
   transport.has_problem = setup.device == DeviceStart::kAfterRepair;
+  transport.children_after_ms = setup.appear_ms;
   if (setup.restart_fails) {
     transport.problem_after_enable = true;
     transport.reenumerate = Fault::always();
@@ -229,6 +230,18 @@ DevNode touchpad_transport() {
 
 DevNode stale_device() {
   return g_stale_device;
+}
+
+bool touchpad_interfaces_started() {
+  int touchpad = touchpad_interface();
+  return touchpad >= 0 && is_started(hid_world().interfaces[static_cast<size_t>(touchpad)].node);
+}
+
+uint64_t touchpad_interfaces_due_in_ms() {
+  if (!is_started(g_touchpad_transport) || touchpad_interfaces_started()) return 0;
+  uint64_t now = clock().now_ms;
+  uint64_t due = node(g_touchpad_transport).children_from_ms;
+  return due > now ? due - now : 1;
 }
 
 }  // namespace sim

@@ -90,6 +90,10 @@ struct MachineSetup {
                                // re-enumeration
   Stale stale = Stale::kNone;
   std::vector<Breakage> breakages;
+  // The touchpad's interfaces appear this long after its transport device is started again
+  // (by the stale device removal's enable or the restart's): the system starts them in its own
+  // time once the enable has returned.
+  uint32_t appear_ms = 0;
 };
 
 // Makes the machine what `setup` says, from the default machine. sim::reset() calls it with a
@@ -99,5 +103,11 @@ void set_up_machine(const MachineSetup& setup);
 // Handles of the default machine's nodes.
 DevNode touchpad_transport();
 DevNode stale_device();  // 0 unless the setup asked for one
+// True while the touchpad's interfaces are there as far as the device tree goes: its transport
+// device is started, and the time its interfaces take to appear after a start has passed.
+bool touchpad_interfaces_started();
+// How long until they appear: 0 when they are there, or when nothing is coming (the transport
+// device is not started); at least 1 while they are still to appear.
+uint64_t touchpad_interfaces_due_in_ms();
 
 }  // namespace sim

@@ -4,6 +4,7 @@
 
 #include <vector>
 
+#include "platform/clock.h"
 #include "platform/devnode.h"
 #include "platform/sim/device_test_support.h"
 #include "testing/sim_test.h"
@@ -67,6 +68,37 @@ TEST_F(MachineTest, AfterRepairOnlyADisableAndEnableBringsTheTouchpadBack) {
   ASSERT_TRUE(devnode::status(transport, &has_problem));
   EXPECT_FALSE(has_problem);
   EXPECT_EQ(touchpad_product_id(), kFirmwareProductId);
+}
+
+TEST_F(MachineTest, InterfacesOfARestartedTransportAppearInTheirOwnTime) {
+  MachineSetup setup;
+  setup.device = DeviceStart::kAfterRepair;
+  setup.appear_ms = 300;
+  set_up_machine(setup);
+  DevNode transport = touchpad_transport();
+  ASSERT_EQ(devnode::disable(transport), devnode::Disable::kDisabled);
+  ASSERT_TRUE(devnode::enable(transport));
+  bool has_problem = true;
+  ASSERT_TRUE(devnode::status(transport, &has_problem));
+  EXPECT_FALSE(has_problem) << "the transport device itself is started";
+  EXPECT_FALSE(open_touchpad().is_valid());
+  EXPECT_FALSE(touchpad_interfaces_started());
+  EXPECT_EQ(touchpad_interfaces_due_in_ms(), 300u);
+  advance_ms(299);
+  EXPECT_EQ(touchpad_interfaces_due_in_ms(), 1u);
+  EXPECT_FALSE(open_touchpad().is_valid());
+  advance_ms(1);
+  EXPECT_TRUE(touchpad_interfaces_started());
+  EXPECT_EQ(touchpad_interfaces_due_in_ms(), 0u);
+  EXPECT_TRUE(open_touchpad().is_valid());
+  EXPECT_EQ(touchpad_product_id(), kFirmwareProductId);
+
+  // Every start of the transport device takes that time, the restart's too.
+  ASSERT_EQ(devnode::disable(transport), devnode::Disable::kDisabled);
+  ASSERT_TRUE(devnode::reenumerate(transport));
+  EXPECT_FALSE(open_touchpad().is_valid());
+  platform::sleep_ms(300);
+  EXPECT_TRUE(open_touchpad().is_valid());
 }
 
 TEST_F(MachineTest, BuildingTheMachineIsNotLoggedAsProgramCalls) {

@@ -133,7 +133,8 @@ def clock_prefix(fresh_prefix, out, built):
     prefix = copy_prefix(fresh_prefix, out, "clock-prefix", "mscoree,mshtml=", built)
     prefix.install([built.probes / "holder.exe"], "tools")
     prefix.reg_add(r"HKCU\Software\Wine\Debug", "RelayInclude",
-                   "kernel32.WaitForSingleObject;kernelbase.WaitForSingleObject")
+                   "kernel32.WaitForSingleObject;kernelbase.WaitForSingleObject;"
+                   "hid.HidD_GetHidGuid")
     offset = out / "clock-offset.txt"
     offset.write_text("+0\n")
     # The server of the set-up ends; the one started now serves every later process there.

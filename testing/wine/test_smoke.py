@@ -246,12 +246,18 @@ def test_run_mutex_taken_first(smoke_prefix, holder, name):
     assert waits_for_the_run_mutex(run.trace) == waits
 
 
-WAITED_IN_VAIN = ("Another run of the firmware update did not end within 10 minutes; this run goes "
-                  "on without waiting for it.")
+STILL_GOING_ON = ("ERROR: Another run of the firmware update is still going on. The firmware has "
+                  "not been updated.")
 
 
-def test_run_mutex_held_for_ever_is_waited_for_10_minutes_then_the_run_goes_on(clock_prefix,
-                                                                                holder):
+def looks_for_the_touchpad(trace):
+    """Whether the run asked for the list of HID interfaces, as every look for the touchpad
+    begins."""
+    return re.search(r"Call hid\.HidD_GetHidGuid\(", trace.read_text(errors="replace")) is not None
+
+
+def test_run_mutex_held_for_ever_is_waited_for_10_minutes_then_the_run_ends_untouched(
+        clock_prefix, holder):
     prefix, offset = clock_prefix
     first = holder("mutex", PROGRAMS_MUTEX, prefix=prefix)
     name = "run_mutex_held_for_ever"
@@ -276,8 +282,16 @@ def test_run_mutex_held_for_ever_is_waited_for_10_minutes_then_the_run_goes_on(c
     assert first.poll() is None, "the holder held the mutex all along"
     first.stdin.close()
     first.wait()
-    assert not run.log_problems(WAITED_IN_VAIN, NO_DEVICE_LINE)
+    assert not run.log_problems(STILL_GOING_ON)
     assert waits_for_the_run_mutex(run.trace) == ["00000102"], "WAIT_TIMEOUT"
+    assert not looks_for_the_touchpad(run.trace), "the run left the touchpad alone"
+    # The same trace of a run that has the mutex shows its look for the touchpad.
+    name = "run_mutex_free_again"
+    again = prefix.start(name, "/S", rf"/vLOGFILE=C:\runs\{name}\fw.log", dlls="mscoree,mshtml=",
+                         debug="+relay")
+    assert again.finish() == NO_DEVICE
+    assert not again.log_problems(NO_DEVICE_LINE)
+    assert looks_for_the_touchpad(again.trace)
 
 
 @pytest.mark.parametrize("name", ["log_path_names_a_folder", "log_file_held_without_sharing",

@@ -17,6 +17,10 @@
 // it: its start fails, as a device with a problem runs no driver and has no HID device above it.
 // Its problem, and whether a disable and enable repair it, are the simulated node's, which the
 // configuration manager's calls read and change through the control device.
+//
+// A machine whose touchpad takes its time ("--appear-ms") plugs the child in only that long
+// after the call that started the simulated transport device has returned, from a thread of the
+// bus's own: the configuration manager's call does not wait for the touchpad's interfaces.
 #include <algorithm>
 #include <cstdio>
 #include <cstring>
@@ -206,7 +210,7 @@ void plug_in() {
     Locked locked;
     g_bus->plugging = false;
     if (!NT_SUCCESS(status)) return;
-    wanted = sim::is_started(sim::touchpad_transport());
+    wanted = sim::touchpad_interfaces_started();
     if (wanted) {
       USHORT product_id = sim::product_id_for_mode();
       *transport_of(child) = TransportExtension{
@@ -228,7 +232,7 @@ void follow_machine(bool again) {
   {
     Locked locked;
     if (g_bus->fdo == nullptr) return;
-    bool started = sim::is_started(sim::touchpad_transport());
+    bool started = sim::touchpad_interfaces_started();
     if (g_bus->transport != nullptr && (again || !started)) {
       DEVICE_OBJECT* child = g_bus->transport;
       g_bus->transport = nullptr;
@@ -248,6 +252,43 @@ void follow_machine(bool again) {
   if (unknown_to_wine != nullptr) IoDeleteDevice(unknown_to_wine);
   if (plug) plug_in();
   if (leave || plug) IoInvalidateDeviceRelations(g_bus->root, BusRelations);
+}
+
+// How long until the touchpad's interfaces appear: 0 unless its transport device is started and
+// its interfaces are still to come. Called with the lock held.
+uint64_t appear_in_ms() {
+  sim::refresh_interfaces();
+  return sim::touchpad_interfaces_due_in_ms();
+}
+
+void WINAPI appear_later(void* /*context*/) {
+  for (;;) {
+    uint64_t wait_ms = 0;
+    {
+      Locked locked;
+      wait_ms = appear_in_ms();
+    }
+    if (wait_ms == 0) break;
+    LARGE_INTEGER interval;
+    interval.QuadPart = -static_cast<LONGLONG>(wait_ms) * 10000;  // relative, in 100 ns
+    KeDelayExecutionThread(KernelMode, FALSE, &interval);
+  }
+  follow_machine(false);
+  PsTerminateSystemThread(STATUS_SUCCESS);
+}
+
+// After a call that may have started the touchpad's transport device: when its interfaces are
+// still to come, a thread plugs the child in once they are due.
+void follow_machine_later() {
+  {
+    Locked locked;
+    if (appear_in_ms() == 0) return;
+  }
+  HANDLE thread = nullptr;
+  if (NT_SUCCESS(PsCreateSystemThread(&thread, THREAD_ALL_ACCESS, nullptr, nullptr, nullptr,
+                                      appear_later, nullptr))) {
+    ZwClose(thread);
+  }
 }
 
 // The stale device: plugged in while the machine has one, and only while none is leaving (the
@@ -731,6 +772,7 @@ NTSTATUS node(IRP* irp) {
     result = node_call(request);
   }
   follow_machine(false);
+  follow_machine_later();
   return answer(irp, &result, sizeof result);
 }
 
@@ -754,13 +796,14 @@ NTSTATUS control_request(IRP* irp) {
       control::TransportState state;
       {
         Locked locked;
-        bool wanted = sim::is_started(sim::touchpad_transport());
+        bool wanted = sim::touchpad_interfaces_started();
+        bool appearing = appear_in_ms() != 0;
         DEVICE_OBJECT* transport = g_bus->transport;
         state.plugged = transport != nullptr;
         state.product_id = state.plugged ? transport_of(transport)->product_id : 0;
         bool started = state.plugged && transport_of(transport)->started;
         state.settling = g_bus->leaving != nullptr || g_bus->plugging || wanted != state.plugged ||
-                         state.plugged != started;
+                         state.plugged != started || appearing;
       }
       return answer(irp, &state, sizeof state);
     }

@@ -48,7 +48,8 @@ struct TransportState {
   uint32_t plugged = 0;     // the bus has the touchpad's transport device now
   uint32_t product_id = 0;  // the product ID it appeared with
   // The transport device is not yet as the machine has it: the bus is still plugging it in or
-  // unplugging it, or Wine has not yet removed the one that left or started the one plugged in.
+  // unplugging it, Wine has not yet removed the one that left or started the one plugged in, or
+  // the touchpad's interfaces are still to appear (--appear-ms).
   uint32_t settling = 0;
 };
 
