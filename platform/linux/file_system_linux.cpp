@@ -10,7 +10,7 @@
 #include <string>
 
 #include "platform/file_system.h"
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/logic/unique_fd.h"
 
 struct platform::HeldFile::Impl {
   UniqueFd fd;  // the object itself, or the link itself (O_PATH) when a link was not followed

@@ -11,9 +11,10 @@
 #include <vector>
 
 #include "platform/hid.h"
+#include "platform/linux/logic/device_tree.h"
 #include "platform/linux/logic/report_descriptor.h"
+#include "platform/linux/logic/sysfs_io.h"
 #include "platform/linux/logic/sysfs_text.h"
-#include "platform/linux/sysfs_io.h"
 
 struct platform::hid::InterfacePath::Impl {
   std::u16string path;  // "/dev/hidrawN"
@@ -180,14 +181,12 @@ bool Device::get_attributes(Attributes* attributes) const {
 // the whole report has not done what was asked.
 bool Device::set_feature(uint8_t* report, uint32_t length) const {
   if (handle_ == nullptr || length == 0) return false;
-  int done = ioctl(fd_of(handle_), HIDIOCSFEATURE(length), report);
-  return done >= 0 && static_cast<uint32_t>(done) == length;
+  return sysfs::whole_report(ioctl(fd_of(handle_), HIDIOCSFEATURE(length), report), length);
 }
 
 bool Device::get_feature(uint8_t* report, uint32_t length) const {
   if (handle_ == nullptr || length == 0) return false;
-  int done = ioctl(fd_of(handle_), HIDIOCGFEATURE(length), report);
-  return done >= 0 && static_cast<uint32_t>(done) == length;
+  return sysfs::whole_report(ioctl(fd_of(handle_), HIDIOCGFEATURE(length), report), length);
 }
 
 PreparsedData PreparsedData::get(const Device& device) {

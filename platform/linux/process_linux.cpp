@@ -7,7 +7,7 @@
 #include <ctime>
 #include <string>
 
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/logic/unique_fd.h"
 #include "platform/process.h"
 
 struct platform::RunMutex::Impl {

@@ -10,8 +10,8 @@
 #include <cerrno>
 #include <string>
 
+#include "platform/linux/logic/unique_fd.h"
 #include "platform/linux/logic/value_store.h"
-#include "platform/linux/unique_fd.h"
 #include "platform/registry.h"
 
 namespace platform {

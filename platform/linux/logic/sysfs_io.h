@@ -6,7 +6,7 @@
 
 namespace platform::sysfs {
 
-// The directory every device lives in, and the class and bus directories below it.
+// Where the kernel shows its devices on a running system.
 inline constexpr char kRoot[] = "/sys";
 
 // The attribute's text, at most `limit` bytes of it; false when it cannot be read or is longer.

@@ -1,4 +1,4 @@
-#include "platform/linux/sysfs_io.h"
+#include "platform/linux/logic/sysfs_io.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -7,7 +7,7 @@
 #include <climits>
 #include <cstdlib>
 
-#include "platform/linux/unique_fd.h"
+#include "platform/linux/logic/unique_fd.h"
 
 namespace platform::sysfs {
 
