@@ -44,19 +44,14 @@ size_t start_length(std::string_view path) {
   return !path.empty() && is_separator(path[0]) ? 1 : 0;
 }
 
-// The log path as the walk takes it: where it starts, and the names below, the last one the
-// file's. "." and ".." are taken as Windows takes them, by the names alone, before any lookup;
-// ".." at the front of a relative path belongs to the start, chosen by whoever started the
-// program, like the current directory itself. Each name left then means what Windows makes of it
-// (windows_names.h), and a path that ends in a separator, "." or ".." names a folder, not a
-// file. A path in the "\\?\" form Windows takes as it is: only a backslash separates its names,
-// and a name is used as it is or not at all. No names: nothing is to be opened or created.
-struct LogPath {
-  std::string start;
-  std::vector<std::string> names;
-};
-
-LogPath split(const std::string& path) {
+// A Windows path: where it starts, and the names below. "." and ".." are taken as Windows takes
+// them, by the names alone, before any lookup; ".." at the front of a relative path belongs to
+// the start, chosen by whoever started the program, like the current directory itself. Each name
+// left then means what Windows makes of it (windows_names.h), and a path that ends in a separator,
+// "." or ".." names a folder, not a file. A path in the "\\?\" form Windows takes as it is: only a
+// backslash separates its names, and a name is used as it is or not at all. No names: nothing is to
+// be opened or created.
+LogPath split_windows(const std::string& path) {
   size_t length = start_length(path);
   bool verbatim = path.compare(0, 4, "\\\\?\\") == 0;
   LogPath parts{length == 0 ? "." : path.substr(0, length), {}};
@@ -85,6 +80,39 @@ LogPath split(const std::string& path) {
   return parts;
 }
 
+// A POSIX path starts at the root or the current directory, "/" alone separates its names, and
+// each name is taken as it is. ".." is taken by the names alone too, so the walk never climbs out
+// of a link it followed; a path that ends in "/", "." or ".." names a directory, not a file.
+LogPath split_posix(const std::string& path) {
+  bool absolute = !path.empty() && path[0] == '/';
+  LogPath parts{absolute ? "/" : ".", {}};
+  size_t begin = absolute ? 1 : 0;
+  for (size_t i = begin; i <= path.size(); ++i) {
+    if (i < path.size() && path[i] != '/') continue;
+    std::string name = path.substr(begin, i - begin);
+    begin = i + 1;
+    if (name.empty() || name == "." || name == "..") {
+      if (i == path.size()) return {};
+      if (name == ".." && !parts.names.empty()) {
+        parts.names.pop_back();
+      } else if (name == ".." && !absolute) {
+        parts.start = parts.start == "." ? ".." : parts.start + "/..";
+      }
+      continue;
+    }
+    parts.names.push_back(std::move(name));
+  }
+  return parts;
+}
+
+}  // namespace
+
+LogPath split_log_path(const std::string& path, platform::PathGrammar grammar) {
+  return grammar == platform::PathGrammar::kPosix ? split_posix(path) : split_windows(path);
+}
+
+namespace {
+
 enum class Step {
   kOpened,
   kRefused,  // something a standard user may have planted is on the path
@@ -95,10 +123,18 @@ enum class Step {
 // who may write to a directory may turn it into a mount point, whoever owns it. `Held` is a held
 // directory or file.
 template <typename Held>
-Step judge_link(const Held& link, ObjectKind kind) {
+Step judge_link(const Held& link, const platform::HeldFile& directory, ObjectKind kind) {
   platform::Security security;
   if (!link.security(&security)) return Step::kFailed;
-  FileVerdict verdict = judge_security(security, kind, TrustedAccounts::of_this_process());
+  TrustedAccounts accounts = TrustedAccounts::of_this_process();
+  FileVerdict verdict = judge_security(security, kind, accounts);
+  if (verdict != FileVerdict::kTrusted) return Step::kRefused;
+  // Holding a POSIX link keeps nobody from replacing it, and it is followed by its name: whoever
+  // may change the directory it sits in decides where it leads.
+  if (!security.has_posix) return Step::kOpened;
+  platform::Security around;
+  if (!directory.security(&around)) return Step::kFailed;
+  verdict = judge_security(around, ObjectKind::kDirectory, accounts);
   return verdict == FileVerdict::kTrusted ? Step::kOpened : Step::kRefused;
 }
 
@@ -118,7 +154,7 @@ Step step_into(const std::string& name, std::vector<platform::HeldFile>* held) {
     held->push_back(std::move(directory));
     return Step::kOpened;
   }
-  Step judged = judge_link(directory, ObjectKind::kDirectory);
+  Step judged = judge_link(directory, parent, ObjectKind::kDirectory);
   if (judged != Step::kOpened) return judged;
   // The link stays held, so that nobody replaces it while the program goes on through it.
   platform::HeldFile target = parent.open_directory(name.c_str(), true, &result);
@@ -152,7 +188,7 @@ Step open_log_file(const std::string& name, const std::vector<platform::HeldFile
   if (facts.reparse_point) {
     bool link = platform::is_link(facts.reparse_tag);
     if (link) {
-      Step judged = judge_link(file, ObjectKind::kFile);
+      Step judged = judge_link(file, held.back(), ObjectKind::kFile);
       if (judged != Step::kOpened) return judged;
       // Held, so that nobody replaces it while the program goes on through it.
       log->link = std::move(file);
@@ -175,7 +211,7 @@ Step open_log_file(const std::string& name, const std::vector<platform::HeldFile
 // stays held until the line is written: while held, nothing on the path can be renamed, moved or
 // deleted.
 Step append_line(const std::string& path, const char* text) {
-  LogPath parts = split(path);
+  LogPath parts = split_log_path(path, platform::path_grammar());
   if (parts.names.empty()) return Step::kFailed;  // no file name
   std::vector<platform::HeldFile> held;
   platform::OpenResult result;

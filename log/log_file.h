@@ -3,8 +3,10 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "platform/clock.h"
+#include "platform/file_system.h"
 
 namespace fwu {
 
@@ -24,6 +26,15 @@ void log_line(const char* format, ...) __attribute__((format(printf, 1, 2)));
 void start_stamp();
 // "Completed " and the current UTC time.
 void end_stamp();
+
+// The log path as the walk takes it: where it starts (opened by its name) and the names below it,
+// the last one the file's, each opened in the directory before it. No names: the path names no
+// file, and nothing is opened or created.
+struct LogPath {
+  std::string start;
+  std::vector<std::string> names;
+};
+LogPath split_log_path(const std::string& path, platform::PathGrammar grammar);
 
 // Turns the log back on after a refused path, as in a new process. For tests.
 void reset_log_for_test();

@@ -187,5 +187,37 @@ TEST_F(LogFileTest, TextIsNotReadAsAFormatTwice) {
   EXPECT_EQ(read_file("fw.log"), "Running program\r\n\t fw.exe %s %n %d\r\n");
 }
 
+// The Linux program's paths: one root, "/" alone separates, and a name that Windows would read
+// otherwise (a device's, trailing dots, a backslash in it) is an ordinary name there.
+TEST(LogPathGrammarTest, PosixPathsAreTakenAsTheyAreWrittenBelowOneRoot) {
+  struct Case {
+    std::string path, start;
+    std::vector<std::string> names;
+  };
+  for (const auto& [path, start, names] :
+       std::vector<Case>{{"/var/log/fw.log", "/", {"var", "log", "fw.log"}},
+                         {"//var//./log/fw.log", "/", {"var", "log", "fw.log"}},
+                         {"fw.log", ".", {"fw.log"}},
+                         {"logs./con.log.", ".", {"logs.", "con.log."}},
+                         {"C:\\logs\\fw.log", ".", {"C:\\logs\\fw.log"}},
+                         {"/var/tmp/../log/fw.log", "/", {"var", "log", "fw.log"}},
+                         {"/../fw.log", "/", {"fw.log"}},
+                         {"a/../../x/fw.log", "..", {"x", "fw.log"}},
+                         {"../../fw.log", "../..", {"fw.log"}}}) {
+    SCOPED_TRACE(path);
+    LogPath parts = split_log_path(path, platform::PathGrammar::kPosix);
+    EXPECT_EQ(parts.start, start);
+    EXPECT_EQ(parts.names, names);
+  }
+  // A directory's name, or nothing at all, names no file.
+  for (const char* path : {"", "/", "/var/log/", "/var/log/.", "/var/log/..", "."}) {
+    SCOPED_TRACE(path);
+    EXPECT_TRUE(split_log_path(path, platform::PathGrammar::kPosix).names.empty());
+  }
+  // The same texts read as Windows reads them.
+  EXPECT_EQ(split_log_path("C:\\logs\\fw.log", platform::PathGrammar::kWindows).start, "C:\\");
+  EXPECT_TRUE(split_log_path("logs./con.log.", platform::PathGrammar::kWindows).names.empty());
+}
+
 }  // namespace
 }  // namespace fwu

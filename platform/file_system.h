@@ -22,6 +22,12 @@ FsRedirection disable_fs_redirection();
 // Restores what `disable_fs_redirection` switched off; does nothing when it did not succeed.
 void revert_fs_redirection(const FsRedirection& state);
 
+// How the system reads a path. Windows: drive letters and shares, either slash separates, and a
+// name loses its trailing dots and spaces or names a device. POSIX: one root, "/" alone
+// separates, and every name means itself.
+enum class PathGrammar { kWindows, kPosix };
+PathGrammar path_grammar();
+
 // Why a file or directory is not open.
 enum class OpenResult {
   kOpened,

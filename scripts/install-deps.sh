@@ -8,7 +8,7 @@ packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-ming
           osslsigncode openssl)
 if [[ "${1:-build}" == "test" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
-             srecord python3-intelhex python3-pytest gdb libfaketime)
+             srecord python3-intelhex python3-pytest gdb libfaketime file groff-base)
 fi
 
 missing=()

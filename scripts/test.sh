@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the mutation run against the Linux tests, the Windows cross-build
+# UndefinedBehaviorSanitizer, the Linux program's build, the mutation run against the Linux tests, the Windows cross-build
 # with its checks, the Windows program under Wine (without a touchpad, then on an emulated one, then
 # its stack protector's runtime),
 # and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
@@ -21,6 +21,15 @@ done
 # The two figures the failure tests print: they run again on their own to show them.
 build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
+
+echo "=== linux-release"
+# The Linux program as it ships: static, with the firmware it carries, its options and its manual.
+cmake --preset linux-release >/dev/null
+cmake --build --preset linux-release
+file build/linux-release/fwupdate | grep -q 'static-pie linked'
+build/linux-release/fwupdate --help | grep -q -- '--silent'
+build/linux-release/fwupdate --help | grep -q -- '--log FILE'
+groff -man -Tutf8 -ww platform/linux/fwupdate.1 >/dev/null
 
 echo "=== mutants"
 # The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one

@@ -42,6 +42,11 @@ struct platform::AppendFile::Impl {
 namespace platform {
 
 // Linux has no redirection to switch off.
+// The simulated machine is a Windows machine.
+PathGrammar path_grammar() {
+  return PathGrammar::kWindows;
+}
+
 FsRedirection disable_fs_redirection() {
   return {};
 }

@@ -182,6 +182,10 @@ AppendFile::Impl* open_to_append(const HeldFile::Impl* directory, const char* na
 
 }  // namespace
 
+PathGrammar path_grammar() {
+  return PathGrammar::kWindows;
+}
+
 FsRedirection disable_fs_redirection() {
   FsRedirection state;
   state.disabled = Wow64DisableWow64FsRedirection(&state.previous) != FALSE;
