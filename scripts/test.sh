@@ -1,8 +1,8 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the mutation run against the Linux tests, the Windows cross-build
-# with its checks, the Windows program under Wine (without a touchpad, then on an emulated one, then
-# its stack protector's runtime),
+# UndefinedBehaviorSanitizer, the Linux program on a mocked laptop (umockdev), the mutation run
+# against the Linux tests, the Windows cross-build with its checks, the Windows program under Wine
+# (without a touchpad, then on an emulated one, then its stack protector's runtime),
 # and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -21,6 +21,10 @@ done
 # The two figures the failure tests print: they run again on their own to show them.
 build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
+
+echo "=== umockdev (the Linux program on a mocked laptop)"
+# Builds the linux-release program and its preloadable twin; one line per case, then the figures.
+testing/umockdev/run.sh
 
 echo "=== mutants"
 # The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one
