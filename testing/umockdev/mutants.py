@@ -2,7 +2,7 @@
 """Runs hand-made faults of the Linux backend against the mocked laptop.
 
 Each mutant (testing/umockdev/mutants.toml, or scripts/mutants.toml by id) is written into its
-source file, the preloadable program is built again in build/linux-release, and laptop_world runs
+source file, the program's dynamic twin is built again in build/linux-release, and laptop_world runs
 every case against it: a mutant is killed when a case fails. The file is put back whatever
 happens, and the program is built once more from the unchanged sources at the end.
 Usage: testing/umockdev/mutants.py [ID ...]   (no ID: every mutant of testing/umockdev/mutants.toml)
@@ -31,7 +31,7 @@ def build():
 
 def run_world(scratch):
     return subprocess.run([os.path.join(WORLD, "laptop_world"),
-                           os.path.join(WORLD, "fwupdate_preloadable"),
+                           os.path.join(BUILD, "fwupdate-dynamic"),
                            os.path.join(WORLD, "libfwu_sysfs_preload.so"), scratch],
                           capture_output=True, text=True)
 

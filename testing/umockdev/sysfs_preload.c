@@ -1,13 +1,8 @@
-// Loaded into the program under test ahead of umockdev's own preload library, for the two things
-// that library (0.17.16) does not do:
-//
-// - A write to a driver's bind or unbind, or to a bus's drivers_probe, is what the kernel acts on
-//   before the write returns. In the mocked tree these are plain files, so each such write is
-//   handed to the test world (laptop_world.cpp) over a socket, and the write returns only once the
-//   world has answered with what the kernel would: the byte count, or an error number.
-// - fstat() of an emulated /dev node: glibc 2.33 and later export fstat() itself, which this
-//   umockdev release does not wrap, so a node it emulates shows as the regular file it is. Here it
-//   shows as the character device of the major:minor that the testbed recorded for it.
+// Loaded into the program under test ahead of umockdev's own preload library, for what that
+// library does not do: a write to a driver's bind or unbind, or to a bus's drivers_probe, is what
+// the kernel acts on before the write returns. In the mocked tree these are plain files, so each
+// such write is handed to the test world (laptop_world.cpp) over a socket, and the write returns
+// only once the world has answered with what the kernel would: the byte count, or an error number.
 //
 // Every call goes to the system call or to the next library's function, never back here.
 #define _GNU_SOURCE
@@ -20,9 +15,7 @@
 #include <stdlib.h>
 #include <string.h>
 #include <sys/socket.h>
-#include <sys/stat.h>
 #include <sys/syscall.h>
-#include <sys/sysmacros.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -100,50 +93,4 @@ ssize_t write(int fd, const void* buffer, size_t count) {
     return ask_world(sys_path, buffer, count);
   }
   return next(fd, buffer, count);
-}
-
-// The node's number as the testbed recorded it: dev/.node/NAME links to "major:minor".
-static void show_as_device(int fd, struct stat* info) {
-  char path[PATH_MAX];
-  const char* node = NULL;
-  if (!S_ISREG(info->st_mode) || !held_path(fd, path, sizeof path) ||
-      (node = in_testbed(path, "/dev/")) == NULL) {
-    return;
-  }
-  char record[PATH_MAX];
-  int length = snprintf(record, sizeof record, "%s/dev/.node/%s", getenv("UMOCKDEV_DIR"), node);
-  if (length <= 0 || (size_t)length >= sizeof record) return;
-  for (char* c = record + length - strlen(node); *c != '\0'; ++c) {
-    if (*c == '/') *c = '_';
-  }
-  char number[32];
-  long got = syscall(SYS_readlinkat, AT_FDCWD, record, number, sizeof number - 1);
-  unsigned major_number = 0;
-  unsigned minor_number = 0;
-  if (got <= 0) return;
-  number[got] = '\0';
-  if (sscanf(number, "%u:%u", &major_number, &minor_number) != 2) return;
-  info->st_mode = S_IFCHR | (info->st_mode & 07777);
-  info->st_rdev = makedev(major_number, minor_number);
-}
-
-int fstat(int fd, struct stat* info) {
-  static int (*next)(int, struct stat*);
-  if (next == NULL) *(void**)&next = dlsym(RTLD_NEXT, "fstat");
-  int result = next(fd, info);
-  if (result == 0) show_as_device(fd, info);
-  return result;
-}
-
-int fstat64(int fd, struct stat64* info) {
-  static int (*next)(int, struct stat64*);
-  if (next == NULL) *(void**)&next = dlsym(RTLD_NEXT, "fstat64");
-  int result = next(fd, info);
-  if (result == 0) {
-    struct stat narrow = {.st_mode = info->st_mode, .st_rdev = info->st_rdev};
-    show_as_device(fd, &narrow);
-    info->st_mode = narrow.st_mode;
-    info->st_rdev = narrow.st_rdev;
-  }
-  return result;
 }
