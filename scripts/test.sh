@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Linux program's build, the mutation run against the Linux tests, the Windows cross-build
-# with its checks, the Windows program under Wine (without a touchpad, then on an emulated one, then
-# its stack protector's runtime),
+# UndefinedBehaviorSanitizer, the Linux program's build and the program on a mocked laptop
+# (umockdev), the mutation run against the Linux tests, the Windows cross-build with its checks,
+# the Windows program under Wine (without a touchpad, then on an emulated one, then its stack
+# protector's runtime),
 # and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +31,10 @@ file build/linux-release/fwupdate | grep -q 'static-pie linked'
 build/linux-release/fwupdate --help | grep -q -- '--silent'
 build/linux-release/fwupdate --help | grep -q -- '--log FILE'
 groff -man -Tutf8 -ww platform/linux/fwupdate.1 >/dev/null
+
+echo "=== umockdev (the Linux program on a mocked laptop)"
+# Its dynamically linked twin in umockdev's tree of a laptop; one line per case, then the figures.
+testing/umockdev/run.sh
 
 echo "=== mutants"
 # The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one
