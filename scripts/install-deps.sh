@@ -9,7 +9,7 @@ packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-ming
 if [[ "${1:-build}" == "test" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
              srecord python3-intelhex python3-pytest gdb libfaketime file groff-base umockdev
-             libumockdev-dev pkg-config)
+             libumockdev-dev pkg-config lintian)
 fi
 
 missing=()

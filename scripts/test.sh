@@ -30,7 +30,9 @@ cmake --build --preset linux-release
 file build/linux-release/fwupdate | grep -q 'static-pie linked'
 build/linux-release/fwupdate --help | grep -q -- '--silent'
 build/linux-release/fwupdate --help | grep -q -- '--log FILE'
-groff -man -Tutf8 -ww platform/linux/fwupdate.1 >/dev/null
+groff -man -Tutf8 -ww platform/linux/fwupdate.8 >/dev/null
+# Its Debian package: lintian, the same bytes when made again elsewhere, the program it installs.
+scripts/check-deb.sh build/linux-release/fwupdate platform/linux/fwupdate.8
 
 echo "=== umockdev (the Linux program on a mocked laptop)"
 # Its dynamically linked twin in umockdev's tree of a laptop; one line per case, then the figures.
