@@ -1,14 +1,15 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build and test tools this machine lacks (Debian 12).
-# Usage: scripts/install-deps.sh [build|test]   (test adds Wine, Xvfb, pytest, libfaketime and the
-# fuzzing runtime)
+# Usage: scripts/install-deps.sh [build|test]   (test adds Wine, Xvfb, pytest, libfaketime, the
+# fuzzing runtime, and QEMU, static busybox and cpio for the kernel world)
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
           osslsigncode openssl)
 if [[ "${1:-build}" == "test" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
-             srecord python3-intelhex python3-pytest gdb libfaketime)
+             srecord python3-intelhex python3-pytest gdb libfaketime qemu-system-x86 busybox-static
+             cpio umockdev)
 fi
 
 missing=()

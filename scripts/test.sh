@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the mutation run against the Linux tests, the Windows cross-build
-# with its checks, the Windows program under Wine (without a touchpad, then on an emulated one, then
-# its stack protector's runtime),
-# and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
+# UndefinedBehaviorSanitizer, the virtual touchpad behind a real kernel (QEMU), the mutation run
+# against the Linux tests, the Windows cross-build with its checks, the Windows program under Wine
+# (without a touchpad, then on an emulated one, then its stack protector's runtime), and a bounded
+# fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -21,6 +21,10 @@ done
 # The two figures the failure tests print: they run again on their own to show them.
 build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
+
+echo "=== kernel"
+# Debian's kernel under QEMU with the virtual touchpad behind uhid (testing/kernel/README.md).
+testing/kernel/run.py --build build/linux
 
 echo "=== mutants"
 # The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one
