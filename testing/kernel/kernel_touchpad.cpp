@@ -7,10 +7,10 @@
 //
 // It writes FOLDER/ready once its hidraw node is there, and on SIGTERM writes FOLDER/record.txt
 // and FOLDER/flash.bin as fwupdate-sim --state does, FOLDER/saw.txt (the irregularities the
-// touchpad saw, one a line), and removes the device. A machine whose difference lies in the
-// platform's device management (a transport that fails its restart, stale devices, a transport
-// that needs a repair, a broken configuration manager) has no counterpart here: it is refused
-// with exit status 3 and the reason, never approximated.
+// touchpad saw, one a line), prints how often its transport started it, and removes the device. A
+// machine whose difference lies in the platform's device management (a transport that fails its
+// restart, stale devices, a transport that needs a repair, a broken configuration manager) has no
+// counterpart here: it is refused with exit status 3 and the reason, never approximated.
 //
 // The device restarts as an I2C HID device does when its transport starts it again: when the HID
 // driver is unbound (UHID_STOP) and bound again (UHID_START), the touchpad boots; if it now runs
@@ -91,6 +91,7 @@ struct World {
   bool recreating = false;  // a removal and creation of our own is under way
   std::string state;
   bool ready = false;
+  int transport_starts = 0;  // starts by the driver's bind after an unbind
 };
 
 uint64_t monotonic_ms() {
@@ -176,6 +177,7 @@ void transport_started(World* world) {
   }
   if (!world->stopped) return;
   world->stopped = false;
+  ++world->transport_starts;
   sim::touchpad_boot();
   if (sim::product_id_for_mode() != world->product) {
     world->recreating = true;
@@ -269,6 +271,7 @@ int run(World* world, uint64_t start_ms) {
     }
   }
   write_state(world->state);
+  std::printf("transport starts %d\n", world->transport_starts);
   if (world->created) destroy(world);
   return 0;
 }

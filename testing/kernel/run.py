@@ -10,9 +10,11 @@ Without --fwupdate only the world's own cases run (the virtual touchpad seen thr
 kernel's hidraw by hidraw-probe)."""
 
 import argparse
+import re
+import shutil
 import subprocess
+from types import SimpleNamespace
 import sys
-import time
 from pathlib import Path
 
 import world
@@ -66,7 +68,7 @@ node=$(wait_node 1042)
 run again hidraw-probe status $node
 tp_stop
 """)
-def touchpad_through_the_kernel(found, problems):
+def touchpad_through_the_kernel(found, problems, image):
     expect(found, "ready", "hidraw", problems)
     expect(found, "identity", ["bus 0x18", "vendor 0x3A7C", "product 0x1042"], problems)
     expect(found, "status", ["got 531", "signature 0x5AC3", "protocol 9", "error 0",
@@ -82,6 +84,7 @@ def touchpad_through_the_kernel(found, problems):
     expect(found, "unbound-status", "1", problems)
     expect(found, "again-status", "0", problems)
     # The driver's bind started the device: it booted once more, into its firmware.
+    expect(found, "touchpad", "transport starts 1", problems)
     expect(found, "record", ["mode firmware", "version 16", "flash-base 0x00000000"], problems)
     expect(found, "flash", "other", problems)
     expect(found, "saw", [], problems)
@@ -100,7 +103,7 @@ run reset hidraw-probe command $node 03
 run short-set hidraw-probe command $node 08 0A 08 00 20 1B
 tp_stop
 """)
-def failed_calls_fail_with_eio(found, problems):
+def failed_calls_fail_with_eio(found, problems, image):
     expect(found, "first", ["got 531", "signature 0x5AC3", "protocol 9", "error 0", "flags 0x10"],
            problems)
     expect(found, "first-status", "0", problems)
@@ -130,7 +133,7 @@ run bootloader-status hidraw-probe status $node
 emit uevent "$(grep HID_ID /sys/bus/hid/devices/$(hid_device $node)/uevent)"
 tp_stop
 """)
-def bootloader_appears_under_its_own_product(found, problems):
+def bootloader_appears_under_its_own_product(found, problems, image):
     expect(found, "invoke-status", "0", problems)
     expect(found, "in-bootloader", ["got 531", "signature 0xC35A", "protocol 9", "error 0",
                                     "flags 0x10"], problems)
@@ -141,6 +144,7 @@ def bootloader_appears_under_its_own_product(found, problems):
     expect(found, "bootloader-status", ["got 531", "signature 0xC35A", "protocol 9", "error 0",
                                         "flags 0x00"], problems)
     expect(found, "uevent", "HID_ID=0018:00003A7C:0000D0C0", problems)
+    expect(found, "touchpad", "transport starts 1", problems)
     expect(found, "record", ["mode bootloader", "version 0", "flash-base 0x00000000"], problems)
 
 
@@ -153,11 +157,159 @@ tp_start --device none
 run none hidraw-probe find d0c0
 tp_stop
 """)
-def machines_without_the_firmware(found, problems):
+def machines_without_the_firmware(found, problems, image):
     expect(found, "ready", ["hidraw", "no device"], problems)
     expect(found, "bootloader-status", "0", problems)
     expect(found, "firmware-status", "1", problems)
     expect(found, "none-status", "1", problems)
+
+
+# ---- The program on the virtual touchpad -------------------------------------------------------
+
+PROGRAM_CASES = {}
+
+
+def program_case(body):
+    def register(check):
+        PROGRAM_CASES[check.__name__] = (body, check)
+        return check
+    return register
+
+
+def unchanged(found, problems):
+    """Nothing was written: the touchpad runs its firmware 16 with its flash as it was."""
+    expect(found, "record", ["mode firmware", "version 16", "flash-base 0x00000000"], problems)
+    expect(found, "flash", "other", problems)
+
+
+@program_case(r"""
+on_machine
+run after hidraw-probe find 1042
+""")
+def silent_update_16_to_17(found, problems, image):
+    expect(found, "program-status", "0", problems)
+    expect(found, "record", ["mode firmware", "version 17", f"flash-base {image.base}"], problems)
+    expect(found, "flash", "image", problems)
+    expect(found, "saw", [], problems)
+    # The restart: the HID driver let go of the device and took it again, once.
+    expect(found, "touchpad", "transport starts 1", problems)
+    expect(found, "after-status", "0", problems)
+
+
+@program_case(r"""
+on_machine --device bootloader
+run firmware-after hidraw-probe find 1042
+run bootloader-after hidraw-probe find d0c0
+""")
+def update_from_the_bootloader_reenumerates(found, problems, image):
+    expect(found, "program-status", "0", problems)
+    expect(found, "record", ["mode firmware", "version 17", f"flash-base {image.base}"], problems)
+    expect(found, "flash", "image", problems)
+    # Found under 0xD0C0, it comes back under 0x1042 once the restart has started it.
+    expect(found, "touchpad", "transport starts 1", problems)
+    expect(found, "firmware-after-status", "0", problems)
+    expect(found, "bootloader-after-status", "1", problems)
+
+
+@program_case("on_machine --version 17")
+def same_version_is_1004(found, problems, image):
+    expect(found, "program-status", str(1004 & 255), problems)
+    expect(found, "record", ["mode firmware", "version 17", "flash-base 0x00000000"], problems)
+    expect(found, "touchpad", "transport starts 0", problems)
+
+
+@program_case("on_machine --version 18")
+def newer_version_is_1005(found, problems, image):
+    expect(found, "program-status", str(1005 & 255), problems)
+    expect(found, "record", ["mode firmware", "version 18", "flash-base 0x00000000"], problems)
+
+
+@program_case(r"""
+on_machine --device none
+""")
+def no_touchpad_is_1003(found, problems, image):
+    expect(found, "ready", "no device", problems)
+    expect(found, "program-status", str(1003 & 255), problems)
+
+
+@program_case("on_machine --fail write:5")
+def failed_write_leaves_the_bootloader(found, problems, image):
+    expect(found, "program-status", str(1001 & 255), problems)
+    # Nothing was flushed: the formatted region stays erased and the device in its bootloader.
+    expect(found, "record", ["mode bootloader", "version 0", "flash-base 0x00000000"], problems)
+    expect(found, "flash", "other", problems)
+    contains(found, "log", "ERROR 16: Failed to write data. Firmware update failed.", problems)
+
+
+# ---- Sim and kernel agree ---------------------------------------------------------------------
+
+# The machines of the sim-and-Wine table (testing/wine/test_agreement.py): name and the machine
+# options, as fwupdate-sim and kernel-touchpad take them. The kernel world refuses those whose
+# difference lies in the platform's device management; they are listed, not faked.
+MACHINES = {
+    "normal": [],
+    "bootloader": ["--device", "bootloader"],
+    "none": ["--device", "none"],
+    "after_repair": ["--device", "after-repair"],
+    "same_version": ["--version", "17"],
+    "newer_version": ["--version", "18"],
+    "big_endian": ["--big-endian"],
+    "info_short": ["--info-bytes", "20"],
+    "protocol_7_ignores_its_timing": ["--protocol", "7", "--erase-delay", "5", "--write-rate", "1"],
+    "protocol_8_slow_erase": ["--protocol", "8", "--erase-delay", "90"],
+    "protocol_8_slow_write": ["--protocol", "8", "--write-rate", "30"],
+    "foreign_signature": ["--signature", "0x1234"],
+    "slow_boot": ["--boot-ms", "60"],
+    "slow_format": ["--busy-ms", "format-image:150"],
+    "busy_after_format_region": ["--busy", "format-region:2"],
+    "never_valid": ["--image-never-valid"],
+    "restart_fails": ["--restart", "fail"],
+    "stale_repaired": ["--stale", "ok"],
+    "stale_repaired_restart_fails": ["--stale", "ok", "--restart", "fail"],
+    "stale_stays": ["--stale", "fail"],
+    "stale_none": ["--stale", "none", "--restart", "ok"],
+    **{f"fails_{command.replace('-', '_')}": ["--fail", command] for command in (
+        "status", "info", "reset", "invoke", "format-image", "format-region", "write", "flush",
+        "validate")},
+    "fails_later_write": ["--fail", "write:5"],
+    "fails_info_read": ["--fail", "info:2"],
+}
+
+
+# The machines whose difference lies where a uhid device has nothing: its parent is the uhid misc
+# device, not an I2C client bound to i2c_hid_acpi with an ACPI companion.
+REFUSED_HERE = {"after_repair", "restart_fails", "stale_repaired", "stale_repaired_restart_fails",
+                "stale_stays", "stale_none"}
+
+
+def program_lines(lines):
+    """The log's lines without the stamps and the command line, which names the program."""
+    lines = [line.rstrip("\r") for line in lines]
+    return [line for line in lines[2:] if not re.match(r"(Executed|Completed) \d{4}/", line)]
+
+
+def run_sim(sim, options, folder, image):
+    """fwupdate-sim on the machine, silent: what the kernel case shows, in the same shape."""
+    name = folder.name
+    shutil.rmtree(folder, ignore_errors=True)
+    (folder / "C:" / "runs" / name).mkdir(parents=True)
+    done = subprocess.run([sim, "--fast", "--state", ".", *options, "--", "/S",
+                           f"/vLOGFILE=C:\\runs\\{name}\\fw.log"], cwd=folder, text=True,
+                          stdout=subprocess.PIPE, stdin=subprocess.DEVNULL)
+    log = folder / "C:" / "runs" / name / "fw.log"
+    record = (folder / "record.txt").read_text().splitlines()
+    flash = (folder / "flash.bin").read_bytes() == image.data
+    return {"status": str(done.returncode & 255),
+            "log": program_lines(log.read_text().splitlines() if log.exists() else ["(no log)"]),
+            "record": record, "flash": "image" if flash else "other",
+            "saw": re.findall(r"^touchpad saw: (.*)$", done.stdout, re.MULTILINE)}
+
+
+def agreement(found):
+    """The kernel case's findings in the shape of run_sim's."""
+    return {"status": found.get("program-status", ["(none)"])[0],
+            "log": program_lines(found.get("log", [])), "record": found.get("record", []),
+            "flash": found.get("flash", ["(none)"])[0], "saw": found.get("saw", [])}
 
 
 # ---- The run -----------------------------------------------------------------------------------
@@ -170,19 +322,32 @@ def main():
     options = parser.parse_args()
     options.out.mkdir(parents=True, exist_ok=True)
 
-    image = options.out / "image.bin"
-    subprocess.run([options.build / "tools/fwimage", "-o", image, ROOT / "resources/firmware.hex"],
-                   check=True, stdout=subprocess.DEVNULL)
+    image_file = options.out / "image.bin"
+    text = subprocess.run([options.build / "tools/fwimage", "-o", image_file,
+                           ROOT / "resources/firmware.hex"], check=True, stdout=subprocess.PIPE,
+                          text=True).stdout
+    base = re.search(r"^binary: .* from (0x[0-9A-F]{8})$", text, re.MULTILINE).group(1)
+    image = SimpleNamespace(data=image_file.read_bytes(), base=base)
     kernel = world.Kernel(options.out / "kernel").fetch()
-    cases = {name: (body, check) for name, (body, check) in WORLD_CASES.items()}
+
+    cases = dict(WORLD_CASES)
     programs = {"kernel-touchpad": options.build / "testing/kernel/kernel-touchpad",
                 "hidraw-probe": options.build / "testing/kernel/hidraw-probe"}
-    script = "".join(case_script(name, body) for name, (body, _) in cases.items())
-    initramfs = world.build_initramfs(kernel, options.out, programs, {"image.bin": image}, script)
+    script = ""
+    if options.fwupdate:
+        programs["fwupdate"] = options.fwupdate
+        # How the program is run silently with its log in a given file.
+        script += 'program() { fwupdate --silent --log "$1"; }\n'
+        cases.update(PROGRAM_CASES)
+        for name, machine in MACHINES.items():
+            cases["agree_" + name] = ("on_machine " + " ".join(machine), None)
+    script += "".join(case_script(name, body) for name, (body, _) in cases.items())
+    initramfs = world.build_initramfs(kernel, options.out, programs, {"image.bin": image_file},
+                                      script)
     console, seconds = world.boot(kernel, initramfs, options.out / "console.txt")
     found = world.results(console)
 
-    passed = failed = 0
+    passed = failed = refused = 0
     if "end" not in found["-"]:
         print(f"FAIL boot: the cases did not run to their end (console: {options.out}/console.txt)")
         failed += 1
@@ -191,15 +356,33 @@ def main():
         failed += 1
     for name, (_, check) in cases.items():
         problems = []
-        check(found.get(name, {}), problems)
+        seen = found.get(name, {})
+        if check is None:
+            machine = name.removeprefix("agree_")
+            reason = [line for line in seen.get("touchpad", []) if line.startswith("refused: ")]
+            if machine in REFUSED_HERE and reason and seen.get("touchpad-status") == ["3"]:
+                refused += 1
+                print(f"REFUSED {name}: {reason[0].removeprefix('refused: ')}")
+                continue
+            if machine in REFUSED_HERE or reason:
+                problems.append(f"refused {reason}, to be refused: {machine in REFUSED_HERE}")
+            else:
+                sim = run_sim(options.build / "tools/fwupdate-sim", MACHINES[machine],
+                              options.out / "sim" / machine, image)
+                kernel_side = agreement(seen)
+                for key in sim:
+                    if sim[key] != kernel_side[key]:
+                        problems.append(f"{key}: sim {sim[key]} != kernel {kernel_side[key]}")
+        else:
+            check(seen, problems, image)
         if problems:
             failed += 1
             print(f"FAIL {name}: " + "; ".join(problems))
         else:
             passed += 1
             print(f"PASS {name}")
-    print(f"{passed} passed, {failed} failed (one boot, {seconds:.1f} s; kernel "
-          f"{kernel.modules.name})")
+    print(f"{passed} passed, {failed} failed, {refused} refused (one boot, {seconds:.1f} s; "
+          f"kernel {kernel.modules.name})")
     return 1 if failed else 0
 
 

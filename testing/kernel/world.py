@@ -49,6 +49,23 @@ tp_stop() {
   while IFS= read -r line; do emit saw "$line"; done < /run/$CASE/saw.txt
   if cmp -s /run/$CASE/flash.bin /image.bin; then emit flash image; else emit flash other; fi
 }
+# The program under test on the machine the options make (program() is defined by run.py): its
+# exit status, its log and the touchpad's end state. A machine the world refuses shows the reason.
+on_machine() {
+  tp_start "$@"
+  if [ ! -e /run/$CASE/ready ]; then
+    wait $TP; emit touchpad-status $?
+    while IFS= read -r line; do emit touchpad "$line"; done < /run/$CASE/touchpad.txt
+    return
+  fi
+  run program program /run/$CASE/fw.log
+  if [ -e /run/$CASE/fw.log ]; then
+    while IFS= read -r line; do emit log "$line"; done < /run/$CASE/fw.log
+  else
+    emit log "(no log)"
+  fi
+  tp_stop
+}
 # Waits up to 3 s for the hidraw node of the touchpad under PRODUCT (hex); prints it.
 wait_node() {
   n=0
