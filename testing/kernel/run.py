@@ -5,6 +5,7 @@ virtual touchpad behind uhid and runs every case in one boot; prints a PASS or F
 and the boot's seconds. Exit status 0 when nothing failed.
 
   run.py --build build/linux [--fwupdate build/linux-release/fwupdate] [--out build/kernel]
+         [--only REGEX]
 
 Without --fwupdate only the world's own cases run (the virtual touchpad seen through the
 kernel's hidraw by hidraw-probe)."""
@@ -182,57 +183,74 @@ def unchanged(found, problems):
     expect(found, "flash", "other", problems)
 
 
+# The program cannot restart the touchpad's transport here: a uhid device hangs under the uhid
+# misc device, which no driver holds, so it cannot be stopped. The update succeeds with the advice
+# to restart the computer, and the device keeps the identity it had until something starts its
+# transport again (a reboot; here the HID driver's unbind and bind).
+RESTART_ADVISED = "Firmware update successful. The computer may need to be restarted."
+
+
 @program_case(r"""
 on_machine
-run after hidraw-probe find 1042
+node=$(wait_node 1042)
+restart_by_hand $node
+node=$(wait_node 1042)
+run after hidraw-probe info $node
+tp_stop
 """)
 def silent_update_16_to_17(found, problems, image):
-    expect(found, "program-status", "0", problems)
+    expect(found, "program-status", "1", problems)
+    contains(found, "log", RESTART_ADVISED, problems)
     expect(found, "record", ["mode firmware", "version 17", f"flash-base {image.base}"], problems)
     expect(found, "flash", "image", problems)
     expect(found, "saw", [], problems)
-    # The restart: the HID driver let go of the device and took it again, once.
     expect(found, "touchpad", "transport starts 1", problems)
-    expect(found, "after-status", "0", problems)
+    contains(found, "after", "version 17", problems)
 
 
 @program_case(r"""
 on_machine --device bootloader
-run firmware-after hidraw-probe find 1042
 run bootloader-after hidraw-probe find d0c0
+node=$(wait_node d0c0)
+restart_by_hand $node
+node=$(wait_node 1042)
+run firmware-after hidraw-probe info $node
+run bootloader-gone hidraw-probe find d0c0
+tp_stop
 """)
 def update_from_the_bootloader_reenumerates(found, problems, image):
-    expect(found, "program-status", "0", problems)
+    expect(found, "program-status", "1", problems)
     expect(found, "record", ["mode firmware", "version 17", f"flash-base {image.base}"], problems)
     expect(found, "flash", "image", problems)
-    # Found under 0xD0C0, it comes back under 0x1042 once the restart has started it.
+    # Found under 0xD0C0 and updated; it keeps that identity until its transport starts it, and
+    # then comes back under 0x1042 running the new firmware.
+    expect(found, "bootloader-after-status", "0", problems)
     expect(found, "touchpad", "transport starts 1", problems)
-    expect(found, "firmware-after-status", "0", problems)
-    expect(found, "bootloader-after-status", "1", problems)
+    contains(found, "firmware-after", "info-product 0x1042", problems)
+    contains(found, "firmware-after", "version 17", problems)
+    expect(found, "bootloader-gone-status", "1", problems)
 
 
-@program_case("on_machine --version 17")
+@program_case("on_machine --version 17; tp_stop")
 def same_version_is_1004(found, problems, image):
     expect(found, "program-status", str(1004 & 255), problems)
     expect(found, "record", ["mode firmware", "version 17", "flash-base 0x00000000"], problems)
     expect(found, "touchpad", "transport starts 0", problems)
 
 
-@program_case("on_machine --version 18")
+@program_case("on_machine --version 18; tp_stop")
 def newer_version_is_1005(found, problems, image):
     expect(found, "program-status", str(1005 & 255), problems)
     expect(found, "record", ["mode firmware", "version 18", "flash-base 0x00000000"], problems)
 
 
-@program_case(r"""
-on_machine --device none
-""")
+@program_case("on_machine --device none; tp_stop")
 def no_touchpad_is_1003(found, problems, image):
     expect(found, "ready", "no device", problems)
     expect(found, "program-status", str(1003 & 255), problems)
 
 
-@program_case("on_machine --fail write:5")
+@program_case("on_machine --fail write:5; tp_stop")
 def failed_write_leaves_the_bootloader(found, problems, image):
     expect(found, "program-status", str(1001 & 255), problems)
     # Nothing was flushed: the formatted region stays erased and the device in its bootloader.
@@ -279,7 +297,10 @@ MACHINES = {
 # The machines whose difference lies where a uhid device has nothing: its parent is the uhid misc
 # device, not an I2C client bound to i2c_hid_acpi with an ACPI companion.
 REFUSED_HERE = {"after_repair", "restart_fails", "stale_repaired", "stale_repaired_restart_fails",
-                "stale_stays", "stale_none"}
+                "stale_stays"}
+# What every machine of this world has besides its options: a transport the program cannot stop
+# (see RESTART_ADVISED). On the simulated machine that is a transport whose every stop fails.
+KERNEL_TRANSPORT = ["--break", "restart-disable"]
 
 
 def program_lines(lines):
@@ -319,7 +340,10 @@ def main():
     parser.add_argument("--build", type=Path, default=ROOT / "build/linux")
     parser.add_argument("--fwupdate", type=Path)
     parser.add_argument("--out", type=Path, default=ROOT / "build/kernel")
+    parser.add_argument("--only", help="run only the cases whose name matches this expression")
     options = parser.parse_args()
+    options.build = options.build.resolve()
+    options.out = options.out.resolve()
     options.out.mkdir(parents=True, exist_ok=True)
 
     image_file = options.out / "image.bin"
@@ -340,7 +364,9 @@ def main():
         script += 'program() { fwupdate --silent --log "$1"; }\n'
         cases.update(PROGRAM_CASES)
         for name, machine in MACHINES.items():
-            cases["agree_" + name] = ("on_machine " + " ".join(machine), None)
+            cases["agree_" + name] = ("on_machine " + " ".join(machine) + "; tp_stop", None)
+    if options.only:
+        cases = {name: case for name, case in cases.items() if re.search(options.only, name)}
     script += "".join(case_script(name, body) for name, (body, _) in cases.items())
     initramfs = world.build_initramfs(kernel, options.out, programs, {"image.bin": image_file},
                                       script)
@@ -367,7 +393,8 @@ def main():
             if machine in REFUSED_HERE or reason:
                 problems.append(f"refused {reason}, to be refused: {machine in REFUSED_HERE}")
             else:
-                sim = run_sim(options.build / "tools/fwupdate-sim", MACHINES[machine],
+                sim = run_sim(options.build / "tools/fwupdate-sim",
+                              MACHINES[machine] + KERNEL_TRANSPORT,
                               options.out / "sim" / machine, image)
                 kernel_side = agreement(seen)
                 for key in sim:

@@ -43,6 +43,7 @@ tp_start() {
 # Ends the virtual touchpad and shows its end state; the flash is compared byte for byte with
 # the image the program carries.
 tp_stop() {
+  [ -n "$TP" ] || return
   kill -TERM $TP; wait $TP; emit touchpad-status $?
   while IFS= read -r line; do emit touchpad "$line"; done < /run/$CASE/touchpad.txt
   while IFS= read -r line; do emit record "$line"; done < /run/$CASE/record.txt
@@ -50,12 +51,14 @@ tp_stop() {
   if cmp -s /run/$CASE/flash.bin /image.bin; then emit flash image; else emit flash other; fi
 }
 # The program under test on the machine the options make (program() is defined by run.py): its
-# exit status, its log and the touchpad's end state. A machine the world refuses shows the reason.
+# exit status and its log; tp_stop then shows the touchpad's end state. A machine the world
+# refuses shows the reason, and tp_stop has nothing more to show.
 on_machine() {
   tp_start "$@"
   if [ ! -e /run/$CASE/ready ]; then
     wait $TP; emit touchpad-status $?
     while IFS= read -r line; do emit touchpad "$line"; done < /run/$CASE/touchpad.txt
+    TP=
     return
   fi
   run program program /run/$CASE/fw.log
@@ -64,7 +67,6 @@ on_machine() {
   else
     emit log "(no log)"
   fi
-  tp_stop
 }
 # Waits up to 3 s for the hidraw node of the touchpad under PRODUCT (hex); prints it.
 wait_node() {
@@ -73,6 +75,13 @@ wait_node() {
     usleep 10000; n=$((n + 1))
   done
   sed -n 's/^node //p' /run/node
+}
+# What a reboot of the laptop would do for a device whose transport the program could not
+# restart: the HID driver lets go of the device and takes it again.
+restart_by_hand() {
+  dev=$(hid_device $1)
+  echo $dev > /sys/bus/hid/drivers/hid-generic/unbind
+  echo $dev > /sys/bus/hid/drivers/hid-generic/bind
 }
 # The HID device of the hidraw node named by a probe's "node /dev/hidrawN" line.
 hid_device() { basename "$(readlink -f /sys/class/hidraw/${1#/dev/}/device)"; }
