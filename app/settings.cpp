@@ -45,6 +45,10 @@ void read_command_line(std::string_view argument_text) {
   }
 }
 
+void use_settings(const ProgramSettings& settings) {
+  g_settings = settings;
+}
+
 std::string_view argument_text(std::string_view command_line) {
   size_t pos = 0;
   if (!command_line.empty() && command_line[0] == '"') {

@@ -26,6 +26,10 @@ const ProgramSettings& settings();
 // absent, "/v LOGFILE=") names the log path. A path longer than kMaxLogPath leaves the log off.
 void read_command_line(std::string_view argument_text);
 
+// Fixes the settings from another reading of the command line (the POSIX options of the Linux
+// program). Called once, before anything else runs, instead of read_command_line.
+void use_settings(const ProgramSettings& settings);
+
 // The argument text of a complete command line: what follows the program's name (a quoted name
 // is skipped as a whole, an unquoted one ends at the first blank or tab) and the blanks and tabs
 // after it.
