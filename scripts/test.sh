@@ -23,8 +23,11 @@ build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
 
 echo "=== kernel"
-# Debian's kernel under QEMU with the virtual touchpad behind uhid (testing/kernel/README.md).
-testing/kernel/run.py --build build/linux
+# The Linux program, run unchanged on Debian's kernel under QEMU against the virtual touchpad
+# behind uhid, and compared with the simulated machine (testing/kernel/README.md).
+cmake --preset linux-release >/dev/null
+cmake --build --preset linux-release
+testing/kernel/run.py --build build/linux --fwupdate build/linux-release/fwupdate
 
 echo "=== mutants"
 # The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one
