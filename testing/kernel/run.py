@@ -259,6 +259,115 @@ def failed_write_leaves_the_bootloader(found, problems, image):
     contains(found, "log", "ERROR 16: Failed to write data. Firmware update failed.", problems)
 
 
+# ---- The laptop's I2C and ACPI side (laptop-sysfs) ---------------------------------------------
+
+LAPTOP_CASES = {}
+
+
+def laptop_case(body):
+    def register(check):
+        LAPTOP_CASES[check.__name__] = (body, check)
+        return check
+    return register
+
+
+UNBIND = "WRITE unbind i2c-TPD0001:00 -> "
+BIND = "WRITE bind i2c-TPD0001:00 -> "
+PROBE = "WRITE drivers_probe i2c-TPD0001:00 -> "
+
+
+def updated(found, problems, image):
+    expect(found, "record", ["mode firmware", "version 17", f"flash-base {image.base}"], problems)
+    expect(found, "flash", "image", problems)
+    expect(found, "saw", [], problems)
+
+
+@laptop_case(r"""
+tp_start
+on_laptop
+run after hidraw-probe find 1042
+tp_stop
+""")
+def laptop_restart_through_i2c_hid_acpi(found, problems, image):
+    expect(found, "laptop-client",
+           "/sys/devices/pci0000:00/0000:00:15.0/i2c_designware.0/i2c-1/i2c-TPD0001:00", problems)
+    expect(found, "program-status", "0", problems)
+    contains(found, "log", "Firmware update successful.", problems)
+    expect(found, "laptop", ["READY", UNBIND + "ok", BIND + "ok"], problems)
+    expect(found, "client-driver", "/sys/bus/i2c/drivers/i2c_hid_acpi", problems)
+    expect(found, "touchpad", "transport starts 1", problems)
+    expect(found, "after-status", "0", problems)
+    updated(found, problems, image)
+
+
+@laptop_case(r"""
+tp_start
+on_laptop --bind-fails 1
+tp_stop
+""")
+def laptop_bind_refused_the_rescan_binds(found, problems, image):
+    # The enable is refused; the re-enumeration (the bus's drivers_probe) binds the client.
+    expect(found, "program-status", "0", problems)
+    contains(found, "log", "Firmware update successful.", problems)
+    expect(found, "laptop", ["READY", UNBIND + "ok", BIND + "No such device", PROBE + "ok"],
+           problems)
+    expect(found, "client-driver", "/sys/bus/i2c/drivers/i2c_hid_acpi", problems)
+    expect(found, "touchpad", "transport starts 1", problems)
+    updated(found, problems, image)
+
+
+@laptop_case(r"""
+tp_start
+on_laptop --bind-fails 2
+tp_stop
+""")
+def laptop_unbound_client_repaired(found, problems, image):
+    # The restart leaves the client unbound (a problem); the repair of HID-over-I2C devices finds
+    # it, has the bus probe it (now it binds), and stops and starts it once more.
+    expect(found, "program-status", "0", problems)
+    contains(found, "log", "Firmware update successful.", problems)
+    expect(found, "laptop", ["READY", UNBIND + "ok", BIND + "No such device", PROBE + "ok",
+                             PROBE + "ok", UNBIND + "ok", BIND + "ok"], problems)
+    expect(found, "client-driver", "/sys/bus/i2c/drivers/i2c_hid_acpi", problems)
+    expect(found, "touchpad", "transport starts 2", problems)
+    updated(found, problems, image)
+
+
+@laptop_case(r"""
+tp_start
+on_laptop --bind-fails 99
+run after hidraw-probe find 1042
+tp_stop
+""")
+def laptop_client_stays_unbound(found, problems, image):
+    # Nothing binds it: the update stands, and the user is told a restart may be needed.
+    expect(found, "program-status", "1", problems)
+    contains(found, "log", RESTART_ADVISED, problems)
+    expect(found, "client-driver", "", problems)
+    laptop = found.get("laptop", [])
+    if laptop[:3] != ["READY", UNBIND + "ok", BIND + "No such device"] or \
+            any(not line.startswith(PROBE) for line in laptop[3:]) or len(laptop) < 4:
+        problems.append(f"laptop: {laptop}")
+    expect(found, "touchpad", "transport starts 0", problems)
+    expect(found, "after-status", "1", problems)
+    updated(found, problems, image)
+
+
+@laptop_case(r"""
+tp_start
+on_laptop --unbind-fails
+tp_stop
+""")
+def laptop_unbind_fails(found, problems, image):
+    # The stop fails; the client still has its driver, so there is nothing to repair.
+    expect(found, "program-status", "1", problems)
+    contains(found, "log", RESTART_ADVISED, problems)
+    expect(found, "laptop", ["READY", UNBIND + "EIO"], problems)
+    expect(found, "client-driver", "/sys/bus/i2c/drivers/i2c_hid_acpi", problems)
+    expect(found, "touchpad", "transport starts 0", problems)
+    updated(found, problems, image)
+
+
 # ---- Sim and kernel agree ---------------------------------------------------------------------
 
 # The machines of the sim-and-Wine table (testing/wine/test_agreement.py): name and the machine
@@ -356,6 +465,7 @@ def main():
 
     cases = dict(WORLD_CASES)
     programs = {"kernel-touchpad": options.build / "testing/kernel/kernel-touchpad",
+                "laptop-sysfs": options.build / "testing/kernel/laptop-sysfs",
                 "hidraw-probe": options.build / "testing/kernel/hidraw-probe"}
     script = ""
     if options.fwupdate:
@@ -363,6 +473,7 @@ def main():
         # How the program is run silently with its log in a given file.
         script += 'program() { fwupdate --silent --log "$1"; }\n'
         cases.update(PROGRAM_CASES)
+        cases.update(LAPTOP_CASES)
         for name, machine in MACHINES.items():
             cases["agree_" + name] = ("on_machine " + " ".join(machine) + "; tp_stop", None)
     if options.only:

@@ -15,7 +15,7 @@ from collections import defaultdict
 from pathlib import Path
 
 MODULES = ["kernel/drivers/hid/hid.ko", "kernel/drivers/hid/hid-generic.ko",
-           "kernel/drivers/hid/uhid.ko"]
+           "kernel/drivers/hid/uhid.ko", "kernel/fs/fuse/fuse.ko"]
 
 # The helpers every case's snippet may call. $CASE names the case; the touchpad's state folder
 # is /run/$CASE.
@@ -61,12 +61,34 @@ on_machine() {
     TP=
     return
   fi
+  run_program
+}
+run_program() {
   run program program /run/$CASE/fw.log
   if [ -e /run/$CASE/fw.log ]; then
     while IFS= read -r line; do emit log "$line"; done < /run/$CASE/fw.log
   else
     emit log "(no log)"
   fi
+}
+# The program on a laptop's I2C and ACPI side (laptop-sysfs, given its options) above the virtual
+# touchpad, which tp_start has started: the real sysfs moves to /realsys and a tmpfs with the
+# laptop's tree takes /sys until the program has ended. What the laptop answered comes back under
+# "laptop".
+on_laptop() {
+  mkdir -p /realsys
+  mount -t sysfs sysfs /realsys
+  mount -t tmpfs tmpfs /sys
+  laptop-sysfs --real /realsys --fake /sys "$@" > /run/$CASE/laptop.txt 2>&1 &
+  LP=$!
+  n=0
+  while [ ! -e /sys/.laptop/bind ] && [ $n -lt 300 ]; do usleep 10000; n=$((n + 1)); done
+  emit laptop-client "$(readlink /sys/bus/i2c/devices/i2c-TPD0001:00)"
+  run_program
+  emit client-driver "$(readlink /sys/bus/i2c/devices/i2c-TPD0001:00/driver)"
+  kill -TERM $LP; wait $LP
+  umount /sys; umount /realsys
+  while IFS= read -r line; do emit laptop "$line"; done < /run/$CASE/laptop.txt
 }
 # Waits up to 3 s for the hidraw node of the touchpad under PRODUCT (hex); prints it.
 wait_node() {
@@ -94,7 +116,7 @@ mount -t proc proc /proc
 mount -t sysfs sysfs /sys
 mount -t devtmpfs devtmpfs /dev
 mount -t tmpfs tmpfs /run
-for module in /modules/hid.ko /modules/hid-generic.ko /modules/uhid.ko; do
+for module in /modules/hid.ko /modules/hid-generic.ko /modules/uhid.ko /modules/fuse.ko; do
   insmod $module || echo "@@ - insmod-failed $module"
 done
 . /prelude.sh
