@@ -262,9 +262,14 @@ int bind_client() {
     }
   }
   // The touchpad, started, may come back under the other product ID: its first node can go
-  // again at once. The node that is there after a pause is the one it keeps.
-  sleep_ms(100);
-  for (int i = 0; i < 300 && real_touchpads().empty(); ++i) sleep_ms(10);
+  // again at once. The nodes it keeps are the ones that stay the same for 100 ms.
+  std::vector<std::string> seen;
+  for (int i = 0; i < 60; ++i) {
+    sleep_ms(100);
+    std::vector<std::string> now = real_touchpads();
+    if (!now.empty() && now == seen) break;
+    seen = std::move(now);
+  }
   lay_out_hid_devices();
   link(client() + "/driver", "/bus/i2c/drivers/i2c_hid_acpi");
   put(g_fake + client() + "/uevent", "DRIVER=i2c_hid_acpi\nMODALIAS=acpi:TPD0001:PNP0C50:\n");

@@ -295,8 +295,27 @@ def laptop_restart_through_i2c_hid_acpi(found, problems, image):
     contains(found, "log", "Firmware update successful.", problems)
     expect(found, "laptop", ["READY", UNBIND + "ok", BIND + "ok"], problems)
     expect(found, "client-driver", "/sys/bus/i2c/drivers/i2c_hid_acpi", problems)
+    expect(found, "laptop-hidraw", "HID_ID=0018:00003A7C:00001042", problems)
     expect(found, "touchpad", "transport starts 1", problems)
     expect(found, "after-status", "0", problems)
+    updated(found, problems, image)
+
+
+@laptop_case(r"""
+tp_start --device bootloader
+on_laptop
+run firmware-after hidraw-probe find 1042
+run bootloader-after hidraw-probe find d0c0
+tp_stop
+""")
+def laptop_restart_brings_the_firmware_identity(found, problems, image):
+    # Found under the bootloader's product ID; the restart's bind starts it under the firmware's,
+    # and the laptop's tree shows the new HID device below the client.
+    expect(found, "program-status", "0", problems)
+    expect(found, "laptop", ["READY", UNBIND + "ok", BIND + "ok"], problems)
+    expect(found, "laptop-hidraw", "HID_ID=0018:00003A7C:00001042", problems)
+    expect(found, "firmware-after-status", "0", problems)
+    expect(found, "bootloader-after-status", "1", problems)
     updated(found, problems, image)
 
 
