@@ -82,10 +82,18 @@ enum class Step {
 // who may write to a directory may turn it into a mount point, whoever owns it. `Held` is a held
 // directory or file.
 template <typename Held>
-Step judge_link(const Held& link, ObjectKind kind) {
+Step judge_link(const Held& link, const platform::HeldFile& directory, ObjectKind kind) {
   platform::Security security;
   if (!link.security(&security)) return Step::kFailed;
-  FileVerdict verdict = judge_security(security, kind, TrustedAccounts::of_this_process());
+  TrustedAccounts accounts = TrustedAccounts::of_this_process();
+  FileVerdict verdict = judge_security(security, kind, accounts);
+  if (verdict != FileVerdict::kTrusted) return Step::kRefused;
+  // Holding a POSIX link keeps nobody from replacing it, and it is followed by its name: whoever
+  // may change the directory it sits in decides where it leads.
+  if (!security.has_posix) return Step::kOpened;
+  platform::Security around;
+  if (!directory.security(&around)) return Step::kFailed;
+  verdict = judge_security(around, ObjectKind::kDirectory, accounts);
   return verdict == FileVerdict::kTrusted ? Step::kOpened : Step::kRefused;
 }
 
@@ -105,7 +113,7 @@ Step step_into(const std::string& name, std::vector<platform::HeldFile>* held) {
     held->push_back(std::move(directory));
     return Step::kOpened;
   }
-  Step judged = judge_link(directory, ObjectKind::kDirectory);
+  Step judged = judge_link(directory, parent, ObjectKind::kDirectory);
   if (judged != Step::kOpened) return judged;
   // The link stays held, so that nobody replaces it while the program goes on through it.
   platform::HeldFile target = parent.open_directory(name.c_str(), true, &result);
@@ -140,7 +148,7 @@ Step open_log_file(const std::string& name, const std::vector<platform::HeldFile
   if (facts.reparse_point) {
     bool link = platform::is_link(facts.reparse_tag);
     if (link) {
-      Step judged = judge_link(file, ObjectKind::kFile);
+      Step judged = judge_link(file, held.back(), ObjectKind::kFile);
       if (judged != Step::kOpened) return judged;
       // Held, so that nobody replaces it while the program goes on through it.
       log->link = std::move(file);

@@ -233,6 +233,35 @@ TEST_F(LogPathTest, LinkAtTheLogFileIsFollowedOnlyWhenTrusted) {
   EXPECT_EQ(read_file("C:\\Windows\\System32\\hosts"), "127.0.0.1 localhost\n");
 }
 
+// On a POSIX system a held link can still be replaced by whoever may change its directory: the
+// link is followed only when that directory, too, is changed by nobody but root and the running
+// user.
+TEST_F(LogPathTest, APosixLinkIsFollowedOnlyWhenItsDirectoryIsTrustedToo) {
+  auto posix = [](uint32_t owner, uint32_t mode, bool link) {
+    platform::Security security;
+    security.has_posix = true;
+    security.posix = {owner, 0, mode, link, false};
+    return security;
+  };
+  ASSERT_TRUE(fs::create_directories("D:/Real"));
+  plant("C:\\Logs\\fw", "D:/Real", posix(0, 0777, true));
+  sim::file_model("C:\\Logs")->security = posix(0, 01777, false);
+  read_command_line("/vLOGFILE=C:\\Logs\\fw\\fw.log");
+  log_line("refused");
+  EXPECT_TRUE(is_empty("D:/Real")) << "anyone may replace the link in a directory open to all";
+
+  reset_log_for_test();
+  sim::file_model("C:\\Logs")->security = posix(0, 0755, false);
+  log_line("followed");
+  EXPECT_EQ(read_file("D:\\Real\\fw.log"), "followed\r\n");
+
+  reset_log_for_test();
+  sim::file_model("C:\\Logs")->unreadable = true;
+  log_line("lost");
+  EXPECT_EQ(read_file("D:\\Real\\fw.log"), "followed\r\n")
+      << "a directory whose security cannot be read is no directory to trust";
+}
+
 TEST_F(LogPathTest, HardLinkedLogFileIsLeftAlone) {
   std::ofstream("C:/Windows/System32/config.ini") << "[settings]\n";
   ASSERT_EQ(::link("C:/Windows/System32/config.ini", "C:/Logs/fw.log"), 0);

@@ -47,8 +47,26 @@ bool grants_change(uint32_t mask, ObjectKind kind) {
   return (mask & ~harmless) != 0;
 }
 
+namespace {
+
+constexpr uint32_t kGroupWrite = 0020;
+constexpr uint32_t kOtherWrite = 0002;
+
+FileVerdict judge_posix(const platform::PosixAccess& access, const TrustedAccounts& accounts) {
+  if (access.owner != 0 && !accounts.contains(platform::unix_user_sid(access.owner))) {
+    return FileVerdict::kUntrustedOwner;
+  }
+  if (access.link) return FileVerdict::kTrusted;
+  if (access.extended_acl) return FileVerdict::kUnknownEntry;
+  if ((access.mode & (kGroupWrite | kOtherWrite)) != 0) return FileVerdict::kChangeable;
+  return FileVerdict::kTrusted;
+}
+
+}  // namespace
+
 FileVerdict judge_security(const platform::Security& security, ObjectKind kind,
                            const TrustedAccounts& accounts) {
+  if (security.has_posix) return judge_posix(security.posix, accounts);
   if (!security.has_owner || !accounts.contains(security.owner)) {
     return FileVerdict::kUntrustedOwner;
   }

@@ -52,6 +52,10 @@ enum class FileVerdict {
 
 // Judges an owner and access list: kTrusted, kUntrustedOwner, kNoDacl, kChangeable or
 // kUnknownEntry. Deny entries never grant; entries that only serve to be inherited do not apply.
+// A POSIX object's owner must be root or a trusted account; nobody but its owner may write to it
+// (no group or other write bit: whoever else is in its group is not known here), and an access
+// list beyond the mode is kUnknownEntry, its entries not weighed. A link's own mode is not looked
+// at: whoever may change its directory may replace it, so that directory is judged as well.
 FileVerdict judge_security(const platform::Security& security, ObjectKind kind,
                            const TrustedAccounts& accounts);
 

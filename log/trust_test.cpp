@@ -173,3 +173,35 @@ TEST_F(TrustTest, EntriesThatDoNotApplyOrOnlyDenyAreSkippedAndUnknownOnesRefused
 
 }  // namespace
 }  // namespace fwu
+
+namespace fwu {
+namespace {
+
+Security posix(uint32_t owner, uint32_t mode, bool link = false, bool extended_acl = false) {
+  Security security;
+  security.has_posix = true;
+  security.posix = {owner, 100, mode, link, extended_acl};
+  return security;
+}
+
+TEST_F(TrustTest, APosixObjectIsTrustedWhenOnlyRootOrTheRunningUserCanChangeIt) {
+  EXPECT_EQ(judge(posix(0, 0644)), FileVerdict::kTrusted);
+  EXPECT_EQ(judge(posix(0, 01755), ObjectKind::kDirectory), FileVerdict::kTrusted);
+  EXPECT_EQ(judge(posix(1000, 0600)), FileVerdict::kUntrustedOwner);
+  EXPECT_EQ(judge(posix(0, 0664)), FileVerdict::kChangeable) << "its group may write";
+  EXPECT_EQ(judge(posix(0, 0646)), FileVerdict::kChangeable) << "everyone may write";
+  EXPECT_EQ(judge(posix(0, 01777), ObjectKind::kDirectory), FileVerdict::kChangeable)
+      << "a sticky directory open to all, such as /tmp";
+  EXPECT_EQ(judge(posix(0, 0644, false, true)), FileVerdict::kUnknownEntry);
+  EXPECT_EQ(judge(posix(0, 0777, true)), FileVerdict::kTrusted) << "a link's own mode is moot";
+  EXPECT_EQ(judge(posix(1000, 0777, true)), FileVerdict::kUntrustedOwner);
+
+  // A run as user 1000 trusts that user's objects too, and no other user's.
+  sim::process().user = platform::unix_user_sid(1000);
+  EXPECT_EQ(judge(posix(1000, 0600)), FileVerdict::kTrusted);
+  EXPECT_EQ(judge(posix(1001, 0600)), FileVerdict::kUntrustedOwner);
+  EXPECT_EQ(judge(posix(0, 0600)), FileVerdict::kTrusted) << "root is always trusted";
+}
+
+}  // namespace
+}  // namespace fwu

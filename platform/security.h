@@ -1,5 +1,6 @@
 // Who owns an object of the system and who may do what with it: the owner and the access list of
-// a file, a directory or a named object, as the system reports them. The core judges them.
+// a file, a directory or a named object, as the system reports them (or, on a POSIX system, its
+// owner, group, mode and whether it has an access list). The core judges them.
 #pragma once
 
 #include <cstdint>
@@ -54,12 +55,31 @@ struct Ace {
   Sid sid;  // empty for kOther
 };
 
+// A Unix account among the SIDs above: S-1-22-1-UID, the form Unix users take where the two kinds
+// of system meet.
+inline Sid unix_user_sid(uint32_t uid) {
+  return Sid{22, {1, uid}};
+}
+
+// Who may change an object of a POSIX system: its owner (who may always change its mode), and
+// whom its mode and access list let write to it.
+struct PosixAccess {
+  uint32_t owner = 0;         // user ID; 0 is root
+  uint32_t group = 0;         // group ID
+  uint32_t mode = 0;          // the permission bits (07777)
+  bool link = false;          // a symbolic link: its own mode means nothing, its directory decides
+  bool extended_acl = false;  // an access list with entries beyond the mode bits
+};
+
 struct Security {
   bool has_owner = false;
   Sid owner;
   // False when the object has no access list at all, which lets everyone do everything.
   bool has_dacl = false;
   std::vector<Ace> dacl;  // in its order
+  // A POSIX system tells `posix` instead of the owner and access list above.
+  bool has_posix = false;
+  PosixAccess posix{};
 };
 
 }  // namespace platform

@@ -8,8 +8,8 @@ packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-ming
           osslsigncode openssl)
 if [[ "${1:-build}" == "test" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
-             srecord python3-intelhex python3-pytest gdb libfaketime qemu-system-x86 busybox-static
-             cpio umockdev)
+             srecord python3-intelhex python3-pytest gdb libfaketime file groff-base
+             qemu-system-x86 busybox-static cpio)
 fi
 
 missing=()

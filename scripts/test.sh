@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the virtual touchpad behind a real kernel (QEMU), the mutation run
-# against the Linux tests, the Windows cross-build with its checks, the Windows program under Wine
-# (without a touchpad, then on an emulated one, then its stack protector's runtime), and a bounded
-# fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
+# UndefinedBehaviorSanitizer, the Linux program's build, the Linux program on a real kernel (QEMU),
+# the mutation run against the Linux tests, the Windows cross-build with its checks, the Windows
+# program under Wine (without a touchpad, then on an emulated one, then its stack protector's
+# runtime), and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -22,11 +22,19 @@ done
 build/linux/fwu_tests --gtest_filter='FaultMatrix.*:PowerLossTest.*' |
   grep -E '^(fault matrix|power loss):'
 
-echo "=== kernel"
-# The Linux program, run unchanged on Debian's kernel under QEMU against the virtual touchpad
-# behind uhid, and compared with the simulated machine (testing/kernel/README.md).
+echo "=== linux-release"
+# The Linux program as it ships: static, with the firmware it carries, its options and its manual.
 cmake --preset linux-release >/dev/null
 cmake --build --preset linux-release
+file build/linux-release/fwupdate | grep -q 'static-pie linked'
+build/linux-release/fwupdate --help | grep -q -- '--silent'
+build/linux-release/fwupdate --help | grep -q -- '--log FILE'
+groff -man -Tutf8 -ww platform/linux/fwupdate.1 >/dev/null
+
+echo "=== kernel"
+# The Linux program, run unchanged on Debian's kernel under QEMU against the virtual touchpad
+# behind uhid, with a laptop's I2C and ACPI side laid out as sysfs, and compared with the
+# simulated machine (testing/kernel/README.md).
 testing/kernel/run.py --build build/linux --fwupdate build/linux-release/fwupdate
 
 echo "=== mutants"

@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/vfs.h>
+#include <sys/xattr.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -69,6 +70,27 @@ bool read_facts(int fd, FileFacts* facts) {
   facts->size = static_cast<uint64_t>(info.st_size);
   facts->volume = static_cast<uint64_t>(info.st_dev);
   facts->index = static_cast<uint64_t>(info.st_ino);
+  return true;
+}
+
+// The owner, group and mode of what `fd` holds, and whether it has an access list beyond its mode
+// (which the kernel keeps only when it says more than the mode does). A link has none.
+bool read_security(int fd, Security* security) {
+  struct stat info {};
+  if (fstat(fd, &info) != 0) return false;
+  *security = Security{};
+  security->has_posix = true;
+  PosixAccess& access = security->posix;
+  access.owner = static_cast<uint32_t>(info.st_uid);
+  access.group = static_cast<uint32_t>(info.st_gid);
+  access.mode = static_cast<uint32_t>(info.st_mode & 07777);
+  access.link = S_ISLNK(info.st_mode);
+  if (access.link) return true;
+  if (fgetxattr(fd, "system.posix_acl_access", nullptr, 0) >= 0) {
+    access.extended_acl = true;
+  } else if (errno != ENODATA && errno != ENOTSUP) {
+    return false;
+  }
   return true;
 }
 
@@ -156,10 +178,8 @@ bool HeldFile::facts(FileFacts* facts) const {
   return impl_ != nullptr && read_facts(impl_->fd.get(), facts);
 }
 
-// What the core weighs a file's security by is the owner and access list of Windows; a Linux
-// file's mode is not told in those terms, so the core refuses what it would have to judge.
-bool HeldFile::security(Security*) const {
-  return false;
+bool HeldFile::security(Security* security) const {
+  return impl_ != nullptr && read_security(impl_->fd.get(), security);
 }
 
 bool HeldFile::on_network_volume(bool* remote) const {
@@ -213,8 +233,8 @@ bool AppendFile::facts(FileFacts* facts) const {
   return impl_ != nullptr && read_facts(impl_->fd.get(), facts);
 }
 
-bool AppendFile::security(Security*) const {
-  return false;
+bool AppendFile::security(Security* security) const {
+  return impl_ != nullptr && read_security(impl_->fd.get(), security);
 }
 
 // One write per line: with O_APPEND the line lands whole at the end, whoever else appends.

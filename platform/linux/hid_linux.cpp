@@ -2,8 +2,6 @@
 #include <fcntl.h>
 #include <linux/hidraw.h>
 #include <sys/ioctl.h>
-#include <sys/stat.h>
-#include <sys/sysmacros.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -32,6 +30,7 @@ namespace {
 
 struct DeviceHandle {
   int fd = -1;
+  std::string node;  // "hidrawN", the name it was opened by
 };
 
 struct Descriptor {
@@ -53,17 +52,6 @@ std::string narrow(const char16_t* text) {
     result.push_back(static_cast<char>(*text));
   }
   return result;
-}
-
-// The sysfs directory of the HID device behind an open hidraw node, found by the node's device
-// number rather than by its name, which may by now name another node.
-bool hid_device_directory(int fd, std::string* directory) {
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || !S_ISCHR(info.st_mode)) return false;
-  return sysfs::resolve(std::string(sysfs::kRoot) + "/dev/char/" +
-                            std::to_string(major(info.st_rdev)) + ":" +
-                            std::to_string(minor(info.st_rdev)) + "/device",
-                        directory);
 }
 
 // The version of the HID device: its input children carry it (the lowest-numbered one is read);
@@ -155,7 +143,7 @@ Device Device::open(const InterfacePath& path) {
   // Read and write, as feature reports need; hidraw never takes the device from the input stack.
   int fd = ::open(name.c_str(), O_RDWR | O_CLOEXEC);
   if (fd < 0) return Device();
-  return Device(new DeviceHandle{fd});
+  return Device(new DeviceHandle{fd, sysfs::base_name(name)});
 }
 
 void Device::close() {
@@ -169,7 +157,10 @@ bool Device::get_attributes(Attributes* attributes) const {
   std::string directory;
   std::string uevent;
   sysfs::HidId id;
-  if (handle_ == nullptr || !hid_device_directory(fd_of(handle_), &directory) ||
+  // By the node's name, as the walk found it: the node stays this device's while it is held open.
+  if (handle_ == nullptr ||
+      !sysfs::DeviceTree(sysfs::kRoot)
+           .hid_device_of(static_cast<DeviceHandle*>(handle_)->node, &directory) ||
       !sysfs::read_attribute(directory + "/uevent", &uevent) || !sysfs::parse_hid_id(uevent, &id)) {
     return false;
   }

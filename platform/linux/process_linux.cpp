@@ -21,12 +21,6 @@ namespace {
 // Under /run, which only root may write to: nobody else can make or replace the file first.
 constexpr char kRunLockPath[] = "/run/talvex-fwupdate.lock";
 
-// How a Unix account stands among the owners the core weighs: S-1-22-1-UID, the form that Unix
-// users take where the two kinds of system meet.
-Sid unix_user(uid_t uid) {
-  return Sid{22, {1, static_cast<uint32_t>(uid)}};
-}
-
 uint64_t monotonic_ms() {
   timespec now{};
   clock_gettime(CLOCK_MONOTONIC, &now);
@@ -56,7 +50,7 @@ bool is_wow64_process() {
 }
 
 bool process_user(Sid* user) {
-  *user = unix_user(geteuid());
+  *user = unix_user_sid(static_cast<uint32_t>(geteuid()));
   return true;
 }
 
@@ -76,13 +70,17 @@ RunMutex RunMutex::create_or_open(MutexOpen* result) {
   return RunMutex(new Impl{std::move(fd)});
 }
 
-// The lock file's owner; what the others may do with it is not told.
+// The lock file's owner, as a SID and as a POSIX owner, and its mode.
 bool RunMutex::security(Security* security) const {
   struct stat info {};
   if (impl_ == nullptr || fstat(impl_->fd.get(), &info) != 0) return false;
   *security = Security{};
   security->has_owner = true;
-  security->owner = unix_user(info.st_uid);
+  security->owner = unix_user_sid(static_cast<uint32_t>(info.st_uid));
+  security->has_posix = true;
+  security->posix.owner = static_cast<uint32_t>(info.st_uid);
+  security->posix.group = static_cast<uint32_t>(info.st_gid);
+  security->posix.mode = static_cast<uint32_t>(info.st_mode & 07777);
   return true;
 }
 

@@ -90,6 +90,10 @@ TEST(ReportDescriptorTest, FourAndTwoByteDataAndLongItemsAreSteppedOver) {
       0xB2, 0x02, 0x01,              // Feature (Var, Buffered Bytes) in two bytes
   };
   EXPECT_EQ(ids_of(descriptor), std::vector<uint8_t>{7});
+  // A Report Count of four bytes whose last byte, read as an item, would be a Report ID.
+  const std::vector<uint8_t> count = {0x85, 0x07, 0x75, 0x08, 0x97, 0x02,
+                                      0x01, 0x00, 0x85, 0xB1, 0x02};
+  EXPECT_EQ(ids_of(count), std::vector<uint8_t>{7});
 }
 
 TEST(ReportDescriptorTest, MalformedDescriptorsAreRefused) {
