@@ -37,8 +37,9 @@
 // hidraw node (the touchpad may come back under another product ID) and lays its HID device
 // out again under the client.
 //
-//   laptop-sysfs --real REAL --fake FAKE [--unbind-fails] [--bind-fails N]
+//   laptop-sysfs --real REAL --fake FAKE [--unbound] [--unbind-fails] [--bind-fails N]
 //
+//   --unbound        the client starts without its driver (no HID device, no hidraw node)
 //   --unbind-fails   every write to unbind fails with EIO
 //   --bind-fails N   the first N binds find no device to take (ENODEV; the client stays unbound)
 //
@@ -415,12 +416,15 @@ void on_signal(int) {
 }  // namespace
 
 int main(int argc, char** argv) {
+  bool unbound = false;
   for (int i = 1; i < argc; ++i) {
     std::string arg = argv[i];
     if (arg == "--real" && i + 1 < argc) {
       g_real = argv[++i];
     } else if (arg == "--fake" && i + 1 < argc) {
       g_fake = argv[++i];
+    } else if (arg == "--unbound") {
+      unbound = true;
     } else if (arg == "--unbind-fails") {
       g_unbind_fails = true;
     } else if (arg == "--bind-fails" && i + 1 < argc) {
@@ -434,6 +438,7 @@ int main(int argc, char** argv) {
   }
   if (g_real.empty() || g_fake.empty()) return 2;
   lay_out_laptop();
+  if (unbound) unbind_client();
   int fd = open("/dev/fuse", O_RDWR | O_CLOEXEC);
   if (fd < 0) {
     std::fprintf(stderr, "laptop-sysfs: /dev/fuse: %s\n", std::strerror(errno));

@@ -321,6 +321,24 @@ def laptop_restart_brings_the_firmware_identity(found, problems, image):
 
 @laptop_case(r"""
 tp_start
+on_laptop --unbound
+tp_stop
+""")
+def laptop_unbound_at_the_start(found, problems, image):
+    # No touchpad at first: the repair of HID-over-I2C devices has the bus probe the unbound
+    # client (it binds), stops and starts it; the touchpad is then found, updated and restarted.
+    expect(found, "program-status", "0", problems)
+    contains(found, "log", "Firmware update successful.", problems)
+    expect(found, "laptop", ["READY", PROBE + "ok", UNBIND + "ok", BIND + "ok", UNBIND + "ok",
+                             BIND + "ok"], problems)
+    expect(found, "client-driver", "/sys/bus/i2c/drivers/i2c_hid_acpi", problems)
+    expect(found, "laptop-hidraw", "HID_ID=0018:00003A7C:00001042", problems)
+    expect(found, "touchpad", "transport starts 3", problems)
+    updated(found, problems, image)
+
+
+@laptop_case(r"""
+tp_start
 on_laptop --bind-fails 1
 tp_stop
 """)
