@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Installs, with apt-get, whatever of the build and test tools this machine lacks (Debian 12).
-# Usage: scripts/install-deps.sh [build|test]   (test adds Wine, Xvfb, pytest, libfaketime, umockdev
-# and the fuzzing runtime)
+# Usage: scripts/install-deps.sh [build|test]   (test adds Wine, Xvfb, pytest, libfaketime, the
+# fuzzing runtime, umockdev, lintian, and QEMU, static busybox and cpio for the kernel world)
 set -euo pipefail
 
 packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-mingw-w64-x86-64
@@ -9,7 +9,7 @@ packages=(cmake make g++ libgtest-dev python3 g++-mingw-w64-x86-64 binutils-ming
 if [[ "${1:-build}" == "test" ]]; then
   packages+=(clang clang-format libclang-rt-14-dev wine wine64 xvfb xdotool imagemagick icoutils
              srecord python3-intelhex python3-pytest gdb libfaketime file groff-base umockdev
-             libumockdev-dev pkg-config lintian)
+             libumockdev-dev pkg-config lintian qemu-system-x86 busybox-static cpio)
 fi
 
 missing=()

@@ -1,10 +1,10 @@
 #!/usr/bin/env bash
 # Runs every test: the Linux build on the simulated machine, the same under AddressSanitizer and
-# UndefinedBehaviorSanitizer, the Linux program's build and the program on a mocked laptop
-# (umockdev), the mutation run against the Linux tests, the Windows cross-build with its checks,
-# the Windows program under Wine (without a touchpad, then on an emulated one, then its stack
-# protector's runtime),
-# and a bounded fuzzing run of each fuzz target (FWU_FUZZ_SECONDS each, 30 by default).
+# UndefinedBehaviorSanitizer, the Linux program's build and package, the Linux program on a mocked
+# laptop (umockdev) and on a real kernel (QEMU), the mutation run against the Linux tests, the
+# Windows cross-build with its checks, the Windows program under Wine (without a touchpad, then on
+# an emulated one, then its stack protector's runtime), and a bounded fuzzing run of each fuzz
+# target (FWU_FUZZ_SECONDS each, 30 by default).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -37,6 +37,12 @@ scripts/check-deb.sh build/linux-release/fwupdate platform/linux/fwupdate.8
 echo "=== umockdev (the Linux program on a mocked laptop)"
 # Its dynamically linked twin in umockdev's tree of a laptop; one line per case, then the figures.
 testing/umockdev/run.sh
+
+echo "=== kernel"
+# The Linux program, run unchanged on Debian's kernel under QEMU against the virtual touchpad
+# behind uhid, with a laptop's I2C and ACPI side laid out as sysfs, and compared with the
+# simulated machine (testing/kernel/README.md).
+testing/kernel/run.py --build build/linux --fwupdate build/linux-release/fwupdate
 
 echo "=== mutants"
 # The hand-made faults of scripts/mutants.toml, each against the test binary just built: every one
