@@ -35,7 +35,7 @@ if [ -z "${FWU_COVERAGE_COUNT_ONLY:-}" ]; then
   find "$build" -name '*.gcda' -delete
   rm -f "$status_file"
   pytest_log=$build/pytest.log
-  GCOV_PREFIX=Z: GCOV_PREFIX_STRIP=0 pytest-3 testing/wine -rxX \
+  GCOV_PREFIX=Z: GCOV_PREFIX_STRIP=0 pytest-3 testing/wine -rfExX \
     --exe "$build/platform/win32/fwupdate.exe" --fwimage build/linux/tools/fwimage \
     --build "$build" "$@" >"$pytest_log" 2>&1
   tests_status=$?
