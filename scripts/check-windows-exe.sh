@@ -3,9 +3,10 @@
 # whose import table names only DLLs that Windows always loads from its own directory (no MinGW
 # runtime DLL, nothing that a planted DLL in the program's folder could stand in for) and no
 # CryptoAPI function, whose resources hold the firmware image, the manifest, the version
-# information and the icon, and whose entry point seeds the stack canary itself; and that
-# it is the program as shipped: stripped, its symbols apart, signed by the certificate in
-# SIGNER.pem (by default the one the build signed with, written beside the executable).
+# information and the icon, whose entry point seeds the stack canary itself, and whose code sets
+# the image load policy with the flags it means; and that it is the program as shipped: stripped,
+# its symbols apart, signed by the certificate in SIGNER.pem (by default the one the build signed
+# with, written beside the executable).
 set -uo pipefail
 exe=${1:?usage: check-windows-exe.sh fwupdate.exe [SIGNER.pem]}
 signer=${2:-${exe%.exe}.signer.pem}
