@@ -1,7 +1,7 @@
 // The places a package is really run from, with the owner and the inherited access list Windows
-// gives by default to a file and a folder made there, and the verdict each must get: whether
-// mup.xml there writes the inventory record, and whether the folder is one only trusted accounts
-// can change (where a log may go and a link may be followed).
+// gives by default to a file and a folder made there, and what the program must do with each:
+// whether mup.xml there writes the inventory record, and whether a junction made there, which
+// gets the folder's list, is followed when the log path leads through it.
 //
 // Where the lists come from. The rules are Microsoft's:
 // - "Owner of a New Object" and "TOKEN_OWNER structure (winnt.h)": a new object's owner is the
@@ -42,6 +42,7 @@
 //   Administrators and the user full control.
 // - FAT: a file system without security answers a query with a made-up descriptor: owner Everyone
 //   and a NULL DACL (Get-Acl shows "Everyone Allow FullControl"); no page we found says so.
+#include <filesystem>
 #include <fstream>
 #include <optional>
 #include <ostream>
@@ -50,6 +51,7 @@
 
 #include "app/settings.h"
 #include "log/inventory.h"
+#include "log/log_file.h"
 #include "log/trust.h"
 #include "testing/sim_test.h"
 
@@ -133,9 +135,10 @@ struct Place {
   FileVerdict file_verdict = FileVerdict::kTrusted;
   bool writes_record = false;
   const char* reason = nullptr;
-  // What the folder's list says; none where the program does not weigh it (a share's list is
-  // the server's, with the server's own accounts).
-  std::optional<FileVerdict> folder_verdict;
+  // Whether a junction with the folder's list (one made there by the same account) leads the log
+  // on; none where the program does not weigh it (a share's list is the server's, with the
+  // server's own accounts).
+  std::optional<bool> junction_followed;
 };
 
 std::vector<Place> places() {
@@ -149,38 +152,35 @@ std::vector<Place> places() {
   // administrator's own account) and double-clicked; the program runs elevated as that account.
   rows.push_back({"DownloadsExtractedByTheAdministrator", "Downloads, run by its administrator",
                   admin, in_profile(admin, admin, false), in_profile(admin, admin, true), false,
-                  FileVerdict::kTrusted, true, nullptr, FileVerdict::kTrusted});
+                  FileVerdict::kTrusted, true, nullptr, true});
   // The same files, the program started as SYSTEM: a user's own file may not steer SYSTEM.
   rows.push_back({"DownloadsRunAsSystem", "Downloads, run as SYSTEM", system,
                   in_profile(admin, admin, false), in_profile(admin, admin, true), false,
-                  FileVerdict::kUntrustedOwner, false, "is not owned by",
-                  FileVerdict::kUntrustedOwner});
+                  FileVerdict::kUntrustedOwner, false, "is not owned by", false});
   // A standard user's download, elevated with an administrator's credentials: the program runs
   // as the administrator, and the file is another account's.
   rows.push_back({"StandardUsersDownloadsElevatedByAnAdministrator",
                   "a standard user's Downloads, run as an administrator", admin,
                   in_profile(standard, standard, false), in_profile(standard, standard, true),
-                  false, FileVerdict::kUntrustedOwner, false, "is not owned by",
-                  FileVerdict::kUntrustedOwner});
+                  false, FileVerdict::kUntrustedOwner, false, "is not owned by", false});
   // An unelevated self-extractor unpacks into the user's %TEMP% (AppData\Local\Temp).
   rows.push_back({"TempExtractedByTheAdministrator", "%TEMP%, made by the user", admin,
                   in_profile(admin, admin, false), in_profile(admin, admin, true), false,
-                  FileVerdict::kTrusted, true, nullptr, FileVerdict::kTrusted});
+                  FileVerdict::kTrusted, true, nullptr, true});
   // A self-extractor that elevates first: owner Administrators, the user's full control still
   // inherited from the profile; the user is the account the program runs as.
   rows.push_back({"TempExtractedByAnElevatedSelfExtractor", "%TEMP%, made elevated", admin,
                   in_profile(administrators, admin, false), in_profile(administrators, admin, true),
-                  false, FileVerdict::kTrusted, true, nullptr, FileVerdict::kTrusted});
+                  false, FileVerdict::kTrusted, true, nullptr, true});
   // A deployment tool running as SYSTEM unpacks into a folder of its own in C:\Windows\Temp.
   // The file is trusted; the folder is not, Users may add files and folders to it.
   rows.push_back({"WindowsTempMadeBySystem", "C:\\Windows\\Temp, made by SYSTEM", system,
                   windows_temp_file(system), windows_temp_folder(system), false,
-                  FileVerdict::kTrusted, true, nullptr, FileVerdict::kChangeable});
+                  FileVerdict::kTrusted, true, nullptr, false});
   // A standard user may make folders and files there too.
   rows.push_back({"WindowsTempMadeByAStandardUser", "C:\\Windows\\Temp, made by a standard user",
                   system, windows_temp_file(standard), windows_temp_folder(standard), false,
-                  FileVerdict::kUntrustedOwner, false, "is not owned by",
-                  FileVerdict::kUntrustedOwner});
+                  FileVerdict::kUntrustedOwner, false, "is not owned by", false});
   // A folder the elevated program or its administrator made directly under C:\ (C:\logs): every
   // authenticated user may modify it and what is made in it.
   rows.push_back(
@@ -195,7 +195,7 @@ std::vector<Place> places() {
                                  entry(sim::sid_authenticated_users(), kModify, kInherited),
                                  entry(sim::sid_authenticated_users(), kGenericModify,
                                        kInherited | kBoth | kInheritOnly)}),
-       false, FileVerdict::kChangeable, false, "may be changed by", FileVerdict::kChangeable});
+       false, FileVerdict::kChangeable, false, "may be changed by", false});
   // A folder an elevated administrator made in C:\ProgramData: Users only read the files made in
   // it, but may add files and folders to the folder itself.
   rows.push_back({"FolderUnderProgramData",
@@ -212,7 +212,7 @@ std::vector<Place> places() {
                                             entry(sim::sid_users(), kReadRun, kInherited | kBoth),
                                             entry(sim::sid_users(), kAddFileFolderAttributes,
                                                   kInherited | kContainerInherit)}),
-                  false, FileVerdict::kTrusted, true, nullptr, FileVerdict::kChangeable});
+                  false, FileVerdict::kTrusted, true, nullptr, false});
   // A deployment agent running as SYSTEM keeps its download cache in a folder it made under
   // C:\Windows (as some agents do, C:\Windows\ccmcache for one), inheriting C:\Windows's list.
   // An agent that sets a list of its own on its cache is not modelled here.
@@ -237,7 +237,7 @@ std::vector<Place> places() {
             entry(all_restricted_application_packages(), kReadRun, kInherited),
             entry(all_restricted_application_packages(), kGenericReadRun,
                   kInherited | kBoth | kInheritOnly)}),
-       false, FileVerdict::kTrusted, true, nullptr, FileVerdict::kTrusted});
+       false, FileVerdict::kTrusted, true, nullptr, true});
   // A share: refused whatever the server reports, here a list that would pass on a local disk.
   rows.push_back({"NetworkShare", "\\\\server\\share", admin,
                   sim::locked_security(administrators, {entry(sim::sid_everyone(), kReadRun, 0)}),
@@ -253,7 +253,7 @@ std::vector<Place> places() {
                   FileVerdict::kUntrustedOwner,
                   false,
                   "is not owned by",
-                  FileVerdict::kUntrustedOwner});
+                  false});
   return rows;
 }
 
@@ -280,13 +280,6 @@ TEST_P(DeploymentTest, OnlyWhatNoOtherAccountCanChangeSteersTheProgram) {
   model->network_volume = place.network_volume;
   const TrustedAccounts accounts = TrustedAccounts::of_this_process();
 
-  // The folder: whether a log may be put there and a link made there followed. A share's folder
-  // is not weighed by its list (the server's, with the server's own accounts).
-  if (place.folder_verdict) {
-    EXPECT_EQ(judge_security(place.folder, ObjectKind::kDirectory, accounts), *place.folder_verdict)
-        << "folder";
-  }
-
   // mup.xml: its list alone, then what the run does with it.
   EXPECT_EQ(judge_security(place.file, ObjectKind::kFile, accounts), place.file_verdict) << "file";
   write_inventory_record(hold_current_directory());
@@ -306,6 +299,24 @@ TEST_P(DeploymentTest, OnlyWhatNoOtherAccountCanChangeSteersTheProgram) {
     EXPECT_EQ(log.rfind("Registry key inventory skipped: mup.xml ", 0), 0u) << log;
     EXPECT_NE(log.find(place.reason), std::string::npos) << log;
     EXPECT_EQ(log.find("\r\n"), log.size() - 2) << "one line: " << log;
+  }
+
+  // The folder, as the program weighs it: a junction made there on the log path, with the
+  // folder's list, leads the log on only when no untrusted account can change it. (Last: a
+  // refused link turns the log off for the rest of the run.)
+  if (place.junction_followed) {
+    std::filesystem::create_directories(sim::host_path("D:\\Logs"));
+    std::filesystem::create_directories(sim::host_path("C:\\Place"));
+    std::filesystem::create_directory_symlink(std::filesystem::absolute(sim::host_path("D:\\Logs")),
+                                              sim::host_path("C:\\Place\\link"));
+    sim::FileModel* link = sim::file_model("C:\\Place\\link");
+    ASSERT_NE(link, nullptr);
+    link->security = place.folder;
+    read_command_line("/vLOGFILE=C:\\Place\\link\\fw.log");
+    log_line("through the junction");
+    EXPECT_EQ(read_file("D:\\Logs\\fw.log"),
+              *place.junction_followed ? "through the junction\r\n" : "")
+        << "junction";
   }
 }
 

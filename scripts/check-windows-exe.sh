@@ -3,9 +3,10 @@
 # whose import table names only DLLs that Windows always loads from its own directory (no MinGW
 # runtime DLL, nothing that a planted DLL in the program's folder could stand in for) and no
 # CryptoAPI function, whose resources hold the firmware image, the manifest, the version
-# information and the icon, and whose entry point seeds the stack canary itself; and that
-# it is the program as shipped: stripped, its symbols apart, signed by the certificate in
-# SIGNER.pem (by default the one the build signed with, written beside the executable).
+# information and the icon, whose entry point seeds the stack canary itself, and whose code sets
+# the image load policy with the flags it means; and that it is the program as shipped: stripped,
+# its symbols apart, signed by the certificate in SIGNER.pem (by default the one the build signed
+# with, written beside the executable).
 set -uo pipefail
 exe=${1:?usage: check-windows-exe.sh fwupdate.exe [SIGNER.pem]}
 signer=${2:-${exe%.exe}.signer.pem}
@@ -138,6 +139,52 @@ if [[ -n $stack_chk_fail ]]; then
 fi
 echo "functions that check a stack canary: $canaries (__stack_chk_fail at 0x$stack_chk_fail)"
 check "functions check their stack canary" [ "$canaries" -gt 0 ]
+
+# ---- Image load policy (platform/win32/system_dlls.cpp) -------------------------------------------
+# Beside the limited DLL search the process sets its image load policy: no image from a remote
+# location or with a low mandatory label, System32's copy first. The flags are behind a pointer,
+# so no trace of a run shows them: they are read here from the code before each call of the
+# import, as the arguments it passes (policy in ecx, size in r8d, the flags stored where rdx
+# points).
+set_policy=$(address_of __imp_SetProcessMitigationPolicy)
+policy_calls=""
+if [[ -n $set_policy ]]; then
+  policy_calls=$(x86_64-w64-mingw32-objdump -d --no-show-raw-insn "$exe" | python3 -c '
+import re, sys
+target = sys.argv[1]
+window = []
+for line in sys.stdin:
+    code = line.split(":", 1)[1].strip() if re.match(r"^ +[0-9a-f]+:", line) else None
+    if code is None:
+        continue
+    if re.match(r"call +\*0x[0-9a-f]+\(%rip\) +# 0x" + target + r"$", code):
+        found = {}
+        for before in window:
+            if m := re.match(r"mov +\$0x([0-9a-f]+),%ecx$", before):
+                found["policy"] = m.group(1)
+            if m := re.match(r"mov +\$0x([0-9a-f]+),%r8d?$", before):
+                found["size"] = m.group(1)
+            if m := re.match(r"lea +(0x[0-9a-f]+)\(%rsp\),%rdx$", before):
+                found["at"] = m.group(1)
+        for before in window:
+            if m := re.match(r"movl +\$0x([0-9a-f]+),(0x[0-9a-f]+)\(%rsp\)$", before):
+                if m.group(2) == found.get("at"):
+                    found["flags"] = m.group(1)
+        print("policy 0x%s size 0x%s flags 0x%s" % tuple(found.get(k, "?") for k in
+                                                         ("policy", "size", "flags")))
+    window = (window + [code])[-10:]
+' "$(short "$set_policy")")
+fi
+echo "SetProcessMitigationPolicy calls (__imp_ at 0x$set_policy):"
+sed 's/^/  /' <<<"${policy_calls:-  none}"
+kernel32_functions=$(awk '/DLL Name:/ {dll = tolower($3); next}
+                          dll == "kernel32.dll" && NF == 3 && $1 ~ /^[0-9a-f]+$/ {print $3}' \
+                         <<<"$headers")
+check "kernel32.dll import SetProcessMitigationPolicy" \
+  grep -qx SetProcessMitigationPolicy <<<"$kernel32_functions"
+check "the image load policy is set: ProcessImageLoadPolicy (0xa), 4 bytes, flags 0x7 \
+(NoRemoteImages, NoLowMandatoryLabelImages, PreferSystem32Images)" \
+  grep -qx "policy 0xa size 0x4 flags 0x7" <<<"$policy_calls"
 
 # ---- As shipped --------------------------------------------------------------------------------
 source "$(dirname "$0")/lib/shipped_exe.sh"

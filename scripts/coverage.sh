@@ -9,8 +9,11 @@
 #   FWU_COVERAGE_LINES=1 scripts/coverage.sh  also lists the line numbers that did not run
 #   FWU_COVERAGE_COUNT_ONLY=1 ...             counts the last run's lines again, without a run
 #
-# The test programs (probes, stand-ins, the touchpad's driver) have no counters: the figure is the
-# program's alone. The Wine tests' artifacts go to build/wine as in any run.
+# Counted are the lines the program ran, and the lines of platform/win32 that backend_probe.exe ran
+# through its own copy of it (counted too, and said apart, per file and in total). The other test
+# programs (stand-ins, the touchpad's driver, the other probes) have no counters. A run whose tests
+# failed prints its figures and exits with status 1: the figures then count a run that went wrong.
+# The Wine tests' artifacts go to build/wine as in any run.
 set -uo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -18,20 +21,33 @@ build=build/windows-coverage
 
 cmake --preset windows-coverage >/dev/null && cmake --build --preset windows-coverage -j2 >/dev/null ||
   { echo "coverage.sh: the windows-coverage build failed" >&2; exit 1; }
-if [ ! -x build/linux/tools/fwimage ]; then
-  cmake --preset linux >/dev/null && cmake --build --preset linux -j2 --target fwimage >/dev/null ||
-    { echo "coverage.sh: fwimage (linux preset) failed to build" >&2; exit 1; }
-fi
+# The Linux programs the Wine tests run: fwimage (the flash against the image) and fwupdate-sim
+# (the agreement table's machines). Brought up to date each time, as the program is.
+cmake --preset linux >/dev/null &&
+  cmake --build --preset linux -j2 --target fwimage fwupdate-sim >/dev/null ||
+  { echo "coverage.sh: fwimage or fwupdate-sim (linux preset) failed to build" >&2; exit 1; }
 
+# The tests' exit status is kept beside the counts, so that counting again says it too.
 # Each object's counts land beside it: the runtime prepends GCOV_PREFIX to the object's absolute
 # Linux path, and Wine's drive Z: is the Linux root.
+status_file=$build/pytest.status
 if [ -z "${FWU_COVERAGE_COUNT_ONLY:-}" ]; then
   find "$build" -name '*.gcda' -delete
-  GCOV_PREFIX=Z: GCOV_PREFIX_STRIP=0 pytest-3 testing/wine -rxX \
+  rm -f "$status_file"
+  pytest_log=$build/pytest.log
+  GCOV_PREFIX=Z: GCOV_PREFIX_STRIP=0 pytest-3 testing/wine -rfExX \
     --exe "$build/platform/win32/fwupdate.exe" --fwimage build/linux/tools/fwimage \
-    --build "$build" "$@" | tail -n 1
-  echo "(pytest exit status ${PIPESTATUS[0]})"
+    --build "$build" "$@" >"$pytest_log" 2>&1
+  tests_status=$?
+  echo "$tests_status" >"$status_file"
+  if [ "$tests_status" != 0 ]; then
+    # pytest's short summary names each failure; the whole output stays in the log.
+    sed -n '/short test summary info/,$p' "$pytest_log"
+  fi
+  tail -n 1 "$pytest_log"
+  echo "(pytest exit status $tests_status; its output: $pytest_log)"
 fi
+tests_status=$(cat "$status_file" 2>/dev/null || echo "unknown: no run's status")
 
 # gcov of the MinGW toolchain reads every object of the program: its notes (.gcno) and, when the
 # object ran, its counts (.gcda); a line that ran in any object counts once. The backend probe's
@@ -114,3 +130,9 @@ for name in sorted(left_out):
     for function, lines in sorted(left_out[name].items(), key=lambda item: item[1].start):
         print(f"  {name}:{lines.start}-{lines.stop - 1}  {function}")
 EOF
+
+if [ "$tests_status" != 0 ]; then
+  echo "FAILED: the Wine tests failed (pytest exit status $tests_status): the figures above count" \
+    "a run that went wrong"
+  exit 1
+fi

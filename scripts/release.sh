@@ -76,9 +76,10 @@ if [[ -n ${FWU_SIGN_PKCS12-} ]]; then
 else
   cmake --build "$build" -j2
 fi
-# The end-to-end test compares the flash with the image through the Linux tool.
+# The Linux programs the Wine tests run: fwimage compares the flash with the image, and
+# fwupdate-sim runs each machine of the agreement table on the simulated machine.
 cmake --preset linux >/dev/null
-cmake --build --preset linux --target fwimage
+cmake --build --preset linux --target fwimage fwupdate-sim
 
 signer=$build/platform/win32/fwupdate.signer.pem
 if [[ -n ${FWU_SIGN_PKCS12-} ]]; then

@@ -61,6 +61,14 @@ bool restrict_search_to_system32() {
   return SetDefaultDllDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32) != FALSE;
 }
 
+bool refuse_remote_and_low_label_images() {
+  PROCESS_MITIGATION_IMAGE_LOAD_POLICY policy{};
+  policy.NoRemoteImages = 1;
+  policy.NoLowMandatoryLabelImages = 1;
+  policy.PreferSystem32Images = 1;
+  return SetProcessMitigationPolicy(ProcessImageLoadPolicy, &policy, sizeof policy) != FALSE;
+}
+
 bool HidD_GetHidGuid(LPGUID hid_guid) {
   auto* fn = find<decltype(::HidD_GetHidGuid)>(hid(), "HidD_GetHidGuid");
   if (fn == nullptr) return false;

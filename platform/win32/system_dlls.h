@@ -30,6 +30,14 @@ namespace platform::win32::system_dll {
 // the DLLs it loads itself come from the system directory in any case.
 bool restrict_search_to_system32();
 
+// The image load policy of the process, beside the limited search: no image is mapped from a
+// remote location (a share, WebDAV) or with a low mandatory label (what a sandboxed or
+// low-integrity process may write), and a DLL of the system directory is taken before one of the
+// same name anywhere else, also where a path or the search would have found another first.
+// Windows 10 and later honour it; false when the system refuses, and the program goes on: the
+// search is limited to the system directory all the same.
+bool refuse_remote_and_low_label_images();
+
 // hid.dll
 // HidD_GetHidGuid cannot fail on Windows; false here when hid.dll or the function is missing.
 bool HidD_GetHidGuid(LPGUID hid_guid);

@@ -42,8 +42,10 @@ def built(pytestconfig):
         exe=Path(pytestconfig.getoption("--exe")).resolve(),
         fwimage=Path(pytestconfig.getoption("--fwimage")).resolve(),
         probes=tests / "probes", standins=tests / "standins", touchpad=tests / "touchpad_driver")
-    # A program missing from the folders fails the set-up that copies it, with its path.
-    missing = [str(path) for path in (programs.exe, programs.fwimage, programs.probes,
+    # A program missing from the folders fails the set-up that copies it, with its path; so does
+    # fwupdate-sim, which the agreement table runs from the linux preset beside fwimage.
+    missing = [str(path) for path in (programs.exe, programs.fwimage,
+                                      programs.fwimage.parent / "fwupdate-sim", programs.probes,
                                       programs.standins, programs.touchpad) if not path.exists()]
     if missing:
         pytest.fail(f"not built (windows and linux presets): {missing}")

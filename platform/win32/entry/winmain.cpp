@@ -24,6 +24,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
   // Before anything can load a DLL: nothing this process loads from now on comes from the folder
   // the program was started from.
   platform::win32::system_dll::restrict_search_to_system32();
+  platform::win32::system_dll::refuse_remote_and_low_label_images();
   refuse_links_of_standard_users();
   const char* command_line = platform::command_line();
   return fwu::run_program(fwu::argument_text(command_line), command_line);

@@ -92,9 +92,10 @@ BOOL size_query(DeviceList* list, DWORD size, PDWORD required_size) {
   e2e::require_value(function, "the buffer size", size, 0);
   e2e::require(required_size != nullptr, function, "no place for the size");
   if (list->interfaces.detail_size() == 0) {
-    // A fault of the world: the query fails, but not as a size query does.
-    SetLastError(ERROR_NOT_FOUND);
-    return FALSE;
+    // A fault of the world, as no Windows answers a size query: it succeeds without a buffer
+    // and gives no size.
+    SetLastError(ERROR_SUCCESS);
+    return TRUE;
   }
   e2e::require(list->selected <= list->device_paths.size(), "SetupDiGetDeviceInterfaceDetailW",
                "the list holds fewer interfaces than it enumerated");
