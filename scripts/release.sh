@@ -1,9 +1,12 @@
 #!/usr/bin/env bash
 # Makes a release of the Windows program from the commit checked out: builds it with the windows
 # preset in a fresh folder (build/release), stripped and signed; runs the executable check, the
-# reproducibility check and the Wine tests on exactly that file; and writes dist/:
+# reproducibility check and the Wine tests on exactly that file; builds the Linux program with the
+# linux-release preset in a fresh folder (build/release-linux) and checks its Debian package; and
+# writes dist/:
 #   fwupdate.exe    the program, signed
 #   fwupdate.debug  its symbols (the program's debug link names this file)
+#   talvex-fwupdate_<version>_amd64.deb   the Linux program and its manual
 #   RELEASE.txt     the versions, the commit, the toolchain, the signing certificate
 #   SHA256SUMS      for `sha256sum -c SHA256SUMS`
 # Usage: scripts/release.sh [--test-signed]
@@ -102,10 +105,18 @@ scripts/check-reproducible.sh "$exe"
 pytest-3 testing/wine --exe "$exe" --fwimage build/linux/tools/fwimage --build "$build"
 testing/stack_guard/run.sh "$exe"
 
+echo "=== the Linux program and its package"
+linux_build=build/release-linux
+rm -rf "$linux_build"
+cmake --preset linux-release -B "$linux_build" >/dev/null
+cmake --build "$linux_build" -j2
+scripts/check-deb.sh "$linux_build/fwupdate" platform/linux/fwupdate.8
+
 echo "=== $dist"
 rm -rf "$dist"
 mkdir "$dist"
 cp "$exe" "$build/platform/win32/fwupdate.debug" "$dist/"
+deb=$(scripts/package-deb.sh "$linux_build/fwupdate" platform/linux/fwupdate.8 "$dist")
 
 define() {  # NAME: the value of a #define in resources/version.h
   sed -n "s/^#define $1 \"\{0,1\}\([^\"]*\)\"\{0,1\}$/\1/p" resources/version.h
@@ -121,11 +132,12 @@ certificate() {  # openssl x509 options for the signing certificate
   echo
   echo "commit:    $(git rev-parse HEAD) ($(git log -1 --format=%cI))"
   echo "files:     fwupdate.exe (the program: stripped, signed), fwupdate.debug (its symbols);"
+  echo "           $(basename "$deb") (the Linux program, static, and its manual);"
   echo "           SHA-256 of each in SHA256SUMS"
   echo
   echo "toolchain (Debian 12 packages):"
   for package in g++-mingw-w64-x86-64-win32 mingw-w64-x86-64-dev binutils-mingw-w64-x86-64 \
-                 cmake osslsigncode; do
+                 g++ libc6-dev dpkg cmake osslsigncode; do
     printf '  %-28s %s\n' "$package" "$(package_version "$package")"
   done
   echo "  $(x86_64-w64-mingw32-g++ --version | head -n 1)"
@@ -143,8 +155,9 @@ certificate() {  # openssl x509 options for the signing certificate
   fi
   echo
   echo "checked: scripts/check-windows-exe.sh, scripts/check-reproducible.sh, the Wine tests"
-  echo "         (testing/wine) and testing/stack_guard/run.sh, on this fwupdate.exe"
+  echo "         (testing/wine) and testing/stack_guard/run.sh, on this fwupdate.exe;"
+  echo "         scripts/check-deb.sh on the Linux package"
 } >"$dist/RELEASE.txt"
-(cd "$dist" && sha256sum fwupdate.exe fwupdate.debug RELEASE.txt >SHA256SUMS)
+(cd "$dist" && sha256sum fwupdate.exe fwupdate.debug "$(basename "$deb")" RELEASE.txt >SHA256SUMS)
 echo
 cat "$dist/RELEASE.txt"

@@ -31,7 +31,7 @@ bool parse_words(const std::string& text, SimOptions* options) {
 
 TEST(SimOptionsTest, MachineOptionsThenTheArgumentText) {
   SimOptions o;
-  // Every machine option, each the way the README writes it.
+  // Every machine option, each the way tools/README.md writes it.
   ASSERT_TRUE(
       parse_words("--device bootloader --version 18 --big-endian --info-bytes 26 --protocol 8 "
                   "--erase-delay 40 --write-rate 12 --signature 0x6C42 --fail write:3 --busy flush "
