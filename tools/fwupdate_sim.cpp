@@ -18,6 +18,7 @@
 #include "platform/sim/machine.h"
 #include "platform/sim/sim.h"
 #include "tools/sim_options.h"
+#include "tools/touchpad_state.h"
 
 namespace {
 
@@ -118,24 +119,6 @@ unsigned long long written_bytes() {
   return total;
 }
 
-// The touchpad's end state as the virtual touchpad's record under Wine gives it: mode, version,
-// and the flash from its lowest programmed address to its highest.
-bool write_state(const std::string& folder) {
-  const std::map<uint32_t, uint8_t>& programmed = sim::touchpad().flash;
-  uint32_t base = programmed.empty() ? 0 : programmed.begin()->first;
-  uint32_t length = programmed.empty() ? 0 : programmed.rbegin()->first - base + 1;
-  char text[96];
-  std::snprintf(text, sizeof text, "mode %s\nversion %u\nflash-base 0x%08X\n",
-                sim::touchpad().mode == sim::Mode::kFirmware ? "firmware" : "bootloader",
-                sim::running_version(), base);
-  std::vector<uint8_t> flash = sim::flash_bytes(base, length);
-  std::ofstream record(folder + "/record.txt", std::ios::binary);
-  std::ofstream bytes(folder + "/flash.bin", std::ios::binary);
-  record << text;
-  bytes.write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(length));
-  return record.good() && bytes.good();
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -186,7 +169,7 @@ int main(int argc, char** argv) {
   std::printf("device: %s -> %s\n", before.c_str(), device_state().c_str());
   std::printf("written: %llu bytes\n", written_bytes());
   std::printf("waited: %llu ms\n", static_cast<unsigned long long>(sim::clock().waited_ms));
-  if (!options.state_folder.empty() && !write_state(options.state_folder)) {
+  if (!options.state_folder.empty() && !fwu::tools::write_touchpad_state(options.state_folder)) {
     std::fprintf(stderr, "fwupdate-sim: cannot write the end state to %s\n",
                  options.state_folder.c_str());
     return 2;

@@ -37,6 +37,7 @@
 #include "platform/sim/sim_internal.h"
 #include "platform/sim/touchpad.h"
 #include "tools/sim_options.h"
+#include "tools/touchpad_state.h"
 
 namespace {
 
@@ -202,18 +203,9 @@ bool hidraw_present(uint16_t product) {
   return found;
 }
 
+// The end state as fwupdate-sim --state writes it, and what the touchpad saw.
 void write_state(const std::string& folder) {
-  const std::map<uint32_t, uint8_t>& programmed = sim::touchpad().flash;
-  uint32_t base = programmed.empty() ? 0 : programmed.begin()->first;
-  uint32_t length = programmed.empty() ? 0 : programmed.rbegin()->first - base + 1;
-  char text[96];
-  std::snprintf(text, sizeof text, "mode %s\nversion %u\nflash-base 0x%08X\n",
-                sim::touchpad().mode == sim::Mode::kFirmware ? "firmware" : "bootloader",
-                sim::running_version(), base);
-  std::vector<uint8_t> flash = sim::flash_bytes(base, length);
-  std::ofstream(folder + "/record.txt", std::ios::binary) << text;
-  std::ofstream(folder + "/flash.bin", std::ios::binary)
-      .write(reinterpret_cast<const char*>(flash.data()), static_cast<std::streamsize>(length));
+  fwu::tools::write_touchpad_state(folder);
   std::ofstream saw(folder + "/saw.txt", std::ios::binary);
   for (const std::string& what : sim::touchpad().irregularities) saw << what << "\n";
 }
