@@ -21,6 +21,9 @@ from pathlib import Path
 import world
 from world import case_script
 
+sys.path.insert(0, str(Path(__file__).resolve().parent.parent))
+from machines import MACHINES  # noqa: E402  (the table the Wine world runs too)
+
 ROOT = Path(__file__).resolve().parents[2]
 
 
@@ -407,42 +410,11 @@ def laptop_unbind_fails(found, problems, image):
 
 # ---- Sim and kernel agree ---------------------------------------------------------------------
 
-# The machines of the sim-and-Wine table (testing/wine/test_agreement.py): name and the machine
-# options, as fwupdate-sim and kernel-touchpad take them. The kernel world refuses those whose
-# difference lies in the platform's device management; they are listed, not faked.
-MACHINES = {
-    "normal": [],
-    "bootloader": ["--device", "bootloader"],
-    "none": ["--device", "none"],
-    "after_repair": ["--device", "after-repair"],
-    "same_version": ["--version", "17"],
-    "newer_version": ["--version", "18"],
-    "big_endian": ["--big-endian"],
-    "info_short": ["--info-bytes", "20"],
-    "protocol_7_ignores_its_timing": ["--protocol", "7", "--erase-delay", "5", "--write-rate", "1"],
-    "protocol_8_slow_erase": ["--protocol", "8", "--erase-delay", "90"],
-    "protocol_8_slow_write": ["--protocol", "8", "--write-rate", "30"],
-    "foreign_signature": ["--signature", "0x1234"],
-    "slow_boot": ["--boot-ms", "60"],
-    "slow_format": ["--busy-ms", "format-image:150"],
-    "busy_after_format_region": ["--busy", "format-region:2"],
-    "never_valid": ["--image-never-valid"],
-    "restart_fails": ["--restart", "fail"],
-    "stale_repaired": ["--stale", "ok"],
-    "stale_repaired_restart_fails": ["--stale", "ok", "--restart", "fail"],
-    "stale_stays": ["--stale", "fail"],
-    "stale_none": ["--stale", "none", "--restart", "ok"],
-    **{f"fails_{command.replace('-', '_')}": ["--fail", command] for command in (
-        "status", "info", "reset", "invoke", "format-image", "format-region", "write", "flush",
-        "validate")},
-    "fails_later_write": ["--fail", "write:5"],
-    "fails_info_read": ["--fail", "info:2"],
-}
 
 
 # The machines whose difference lies where a uhid device has nothing: its parent is the uhid misc
 # device, not an I2C client bound to i2c_hid_acpi with an ACPI companion.
-REFUSED_HERE = {"after_repair", "restart_fails", "stale_repaired", "stale_repaired_restart_fails",
+REFUSED_HERE = {"after_repair", "after_repair_appears_late", "restart_fails", "stale_repaired", "stale_repaired_restart_fails",
                 "stale_stays"}
 # What every machine of this world has besides its options: a transport the program cannot stop
 # (see RESTART_ADVISED). On the simulated machine that is a transport whose every stop fails.
