@@ -184,6 +184,18 @@ TEST_F(LogPathTest, JunctionOnlyTrustedAccountsCanChangeIsFollowed) {
   read_command_line("/vLOGFILE=C:\\Logs\\fw\\new\\fw.log");
   log_line("line");
   EXPECT_TRUE(is_empty("D:/Logs"));
+
+  // A junction is judged as the directory it stands for: deleting its children is a change.
+  testing::SimTest::TearDown();
+  SetUp();
+  ASSERT_TRUE(fs::create_directories("D:/Logs"));
+  plant("C:\\Logs\\fw", "D:/Logs",
+        sim::locked_security(
+            sim::sid_administrators(),
+            {sim::allow(sim::sid_users(), sim::kReadAndRun | platform::kFileDeleteChild)}));
+  read_command_line("/vLOGFILE=C:\\Logs\\fw\\new\\fw.log");
+  log_line("line");
+  EXPECT_TRUE(is_empty("D:/Logs"));
 }
 
 TEST_F(LogPathTest, ReparsePointsOfOtherKindsAreOrdinaryFoldersAndFiles) {
