@@ -41,14 +41,19 @@ def contains(found, key, wanted, problems):
 
 # ---- The world's own cases: what the kernel shows of the virtual touchpad ---------------------
 
+def registrar(table):
+    """A decorator for the cases of TABLE: the shell BODY runs in the boot, the function checks
+    what it found, and the case is named after the function."""
+    def case(body):
+        def register(check):
+            table[check.__name__] = (body, check)
+            return check
+        return register
+    return case
+
+
 WORLD_CASES = {}
-
-
-def world_case(body):
-    def register(check):
-        WORLD_CASES[check.__name__] = (body, check)
-        return check
-    return register
+world_case = registrar(WORLD_CASES)
 
 
 @world_case(r"""
@@ -171,13 +176,7 @@ def machines_without_the_firmware(found, problems, image):
 # ---- The program on the virtual touchpad -------------------------------------------------------
 
 PROGRAM_CASES = {}
-
-
-def program_case(body):
-    def register(check):
-        PROGRAM_CASES[check.__name__] = (body, check)
-        return check
-    return register
+program_case = registrar(PROGRAM_CASES)
 
 
 def unchanged(found, problems):
@@ -265,13 +264,7 @@ def failed_write_leaves_the_bootloader(found, problems, image):
 # ---- The laptop's I2C and ACPI side (laptop-sysfs) ---------------------------------------------
 
 LAPTOP_CASES = {}
-
-
-def laptop_case(body):
-    def register(check):
-        LAPTOP_CASES[check.__name__] = (body, check)
-        return check
-    return register
+laptop_case = registrar(LAPTOP_CASES)
 
 
 UNBIND = "WRITE unbind i2c-TPD0001:00 -> "
